@@ -1,0 +1,41 @@
+#pragma once
+// Every modal dialog the window opens goes through this one provider, so that
+// tests can answer dialogs without showing them.
+#include <QColor>
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace pagiro {
+
+class DialogProvider {
+public:
+    enum class Icon { None, Information, Exclamation, Critical };
+
+    virtual ~DialogProvider() = default;
+    // A modal message box with an OK button. An empty title means the application's title.
+    virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon) = 0;
+    // The colour dialog; nothing when cancelled.
+    virtual std::optional<QColor> choose_color(QWidget* parent) = 0;
+    // An open-file dialog; nothing when cancelled.
+    virtual std::optional<QString> open_file(QWidget* parent, const QString& title, const QString& filter,
+                                             const QString& folder) = 0;
+    // A folder dialog; nothing when cancelled.
+    virtual std::optional<QString> choose_folder(QWidget* parent, const QString& title) = 0;
+};
+
+// The real dialogs of Qt.
+class QtDialogs : public DialogProvider {
+public:
+    void message(QWidget* parent, const QString& text, const QString& title, Icon icon) override;
+    std::optional<QColor> choose_color(QWidget* parent) override;
+    std::optional<QString> open_file(QWidget* parent, const QString& title, const QString& filter,
+                                     const QString& folder) override;
+    std::optional<QString> choose_folder(QWidget* parent, const QString& title) override;
+};
+
+// The title a message box carries when it gives none of its own.
+inline const QString application_title = QStringLiteral("Pagiro电子书");
+
+}  // namespace pagiro

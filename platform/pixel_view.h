@@ -1,0 +1,24 @@
+#pragma once
+// A read-only view of a picture's pixels, without a copy. This is what the JPEG
+// encoder samples in place of a device context. Standard library only.
+#include <cstddef>
+#include <cstdint>
+
+namespace pagiro {
+
+enum class PixelFormat {
+    Bgrx32,  // 4 bytes a pixel: blue, green, red, unused (a 32-bit 0xXXRRGGBB word, little-endian)
+    Rgb24,   // 3 bytes a pixel: red, green, blue
+};
+
+struct PixelView {
+    const std::uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;  // bytes from one row to the next, top row first
+    PixelFormat format = PixelFormat::Bgrx32;
+
+    bool empty() const { return data == nullptr || width <= 0 || height <= 0; }
+};
+
+}  // namespace pagiro
