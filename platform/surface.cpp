@@ -1,0 +1,162 @@
+#include "surface.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QImageReader>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+
+namespace pagiro {
+
+QColor colour_from_win(std::uint32_t value) {
+    return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
+}
+
+int font_pixel_size(double points) {
+    if (!(points > 0)) return 1;
+    const double px = std::round(points * 96.0 / 72.0);  // std::round: halves away from zero
+    if (px < 1) return 1;
+    if (px > 4096) return 4096;
+    return int(px);
+}
+
+QFont page_font(const QString& family, double points) {
+    QFont font(family);
+    font.setPixelSize(font_pixel_size(points));
+    font.setStyleStrategy(QFont::NoAntialias);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    font.setKerning(false);
+    return font;
+}
+
+bool write_file_atomically(const QString& path, const QByteArray& bytes, QString* error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        if (error) *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+PageSurface::PageSurface()
+    : font_(page_font(QString(), 9)), text_colour_(Qt::black), background_colour_(Qt::white) {
+    set_size(128, 110);
+}
+
+PageSurface::~PageSurface() { finish_drawing(); }
+
+void PageSurface::set_size(int width, int height) {
+    finish_drawing();
+    image_ = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+}
+
+bool PageSurface::set_background_picture(const QString& path, QString* error) {
+    background_ = QImage();
+    const QString name = path.trimmed();
+    if (name.isEmpty()) return true;
+    QImageReader reader(name);
+    QImage picture = reader.read();
+    if (picture.isNull()) {
+        if (error) {
+            const QFileInfo info(name);
+            if (!info.exists())
+                *error = QStringLiteral("no such file");
+            else if (!info.isFile())
+                *error = QStringLiteral("not a file");
+            else
+                *error = QStringLiteral("not a picture that can be read (%1)").arg(reader.errorString());
+        }
+        return false;
+    }
+    background_ = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                    : QImage::Format_RGB32);
+    return true;
+}
+
+void PageSurface::set_font(const QString& family, double points) {
+    font_ = page_font(family, points);
+    if (painter_.isActive()) {
+        painter_.setFont(font_);
+        ascent_ = painter_.fontMetrics().ascent();
+    }
+}
+
+QString PageSurface::resolved_family() const { return QFontInfo(font_).family(); }
+
+void PageSurface::set_colors(std::uint32_t text_colour, std::uint32_t background_colour) {
+    text_colour_ = colour_from_win(text_colour);
+    background_colour_ = colour_from_win(background_colour);
+    if (painter_.isActive()) painter_.setPen(text_colour_);
+}
+
+QPainter& PageSurface::painter() {
+    if (!painter_.isActive()) {
+        painter_.begin(&image_);
+        painter_.setFont(font_);
+        painter_.setPen(text_colour_);
+        painter_.setBackgroundMode(Qt::TransparentMode);
+        ascent_ = painter_.fontMetrics().ascent();
+    }
+    return painter_;
+}
+
+void PageSurface::finish_drawing() const {
+    if (painter_.isActive()) painter_.end();
+}
+
+void PageSurface::clear() {
+    QPainter& p = painter();
+    p.fillRect(image_.rect(), background_colour_);
+    if (!background_.isNull()) p.drawImage(0, 0, background_);
+}
+
+void PageSurface::print(int left, int top, const QString& line) {
+    if (line.isEmpty()) return;
+    QPainter& p = painter();
+    p.drawText(QPoint(left, top + ascent_), line);
+}
+
+PixelView PageSurface::view() const {
+    finish_drawing();
+    PixelView v;
+    v.data = image_.constBits();
+    v.width = image_.width();
+    v.height = image_.height();
+    v.stride = image_.bytesPerLine();
+    v.format = PixelFormat::Bgrx32;
+    return v;
+}
+
+const QImage& PageSurface::image() const {
+    finish_drawing();
+    return image_;
+}
+
+bool PageSurface::save_bmp(const QString& path, QString* error) const {
+    finish_drawing();
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        // Qt writes a 32-bit picture without alpha as a 24-bit bitmap.
+        if (!image_.save(&buffer, "BMP")) {
+            if (error) *error = QStringLiteral("the picture could not be encoded as BMP");
+            return false;
+        }
+    }
+    return write_file_atomically(path, bytes, error);
+}
+
+}  // namespace pagiro

@@ -1,0 +1,85 @@
+#pragma once
+// The page drawing surface `gentp`: an off-screen picture of exactly the page size
+// that the run clears, prints lines into and then saves or hands to the JPEG
+// encoder. Made once per run and reused for every page.
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+#include <cstdint>
+
+#include "pixel_view.h"
+
+namespace pagiro {
+
+// A Windows colour value 0x00BBGGRR (red in the low byte) as a Qt colour.
+QColor colour_from_win(std::uint32_t value);
+
+// The pixel height a font of this many points gets on a 96 dpi screen:
+// points × 96 / 72, halves away from zero, at least 1.
+int font_pixel_size(double points);
+
+// The font pages are drawn with: that pixel size, no anti-aliasing, full hinting,
+// no kerning (the layout is a fixed grid).
+QFont page_font(const QString& family, double points);
+
+class PageSurface {
+public:
+    PageSurface();
+    PageSurface(const PageSurface&) = delete;
+    PageSurface& operator=(const PageSurface&) = delete;
+    ~PageSurface();
+
+    // The inner drawing area in pixels; at least 1 × 1. The content is undefined
+    // until the next clear().
+    void set_size(int width, int height);
+    int width() const { return image_.width(); }
+    int height() const { return image_.height(); }
+
+    // A picture drawn at the top-left corner at its own size under every page.
+    // A blank path removes it. On failure there is no picture and `error` (if
+    // given) says why.
+    bool set_background_picture(const QString& path, QString* error);
+    bool has_background_picture() const { return !background_.isNull(); }
+
+    void set_font(const QString& family, double points);
+    const QFont& font() const { return font_; }
+    // The family actually used; differs from the one asked for when that is not installed.
+    QString resolved_family() const;
+
+    void set_colors(std::uint32_t text_colour, std::uint32_t background_colour);
+
+    // Fills the page with the background colour, then the background picture.
+    void clear();
+    // Draws a line with the top of its text cell at (left, top), transparently
+    // over what is there.
+    void print(int left, int top, const QString& line);
+
+    // The pixels (Bgrx32), valid until the next change of size; no copy.
+    PixelView view() const;
+    const QImage& image() const;
+
+    // Writes the page as a 24-bit BMP file of exactly width × height. The file
+    // appears complete or not at all; an existing file is replaced only on success.
+    bool save_bmp(const QString& path, QString* error) const;
+
+private:
+    QPainter& painter();
+    void finish_drawing() const;
+
+    QImage image_;
+    QImage background_;
+    QFont font_;
+    QColor text_colour_;
+    QColor background_colour_;
+    int ascent_ = 0;
+    // Kept open across the lines of a page; closed whenever the pixels are read.
+    mutable QPainter painter_;
+};
+
+// Writes bytes to `path` through a temporary file in the same folder that is
+// renamed into place, so a failed write leaves no partial file behind.
+bool write_file_atomically(const QString& path, const QByteArray& bytes, QString* error);
+
+}  // namespace pagiro

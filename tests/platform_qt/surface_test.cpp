@@ -1,0 +1,208 @@
+#include "platform/surface.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "platform/xygraphics.h"
+#include "qt_app.h"
+
+namespace pagiro {
+namespace {
+
+using test::cjk_family;
+using test::colours_of;
+using test::ink_box;
+
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+constexpr std::uint32_t kBlack = 0x000000;
+
+TEST(PageSurface, HasExactlyThePageSizeAndClearsToTheBackgroundColour) {
+    PageSurface s;
+    s.set_size(128, 110);
+    s.set_colors(kBlack, 0x0000FF);  // 0x00BBGGRR: red in the low byte
+    s.clear();
+    const QImage& img = s.image();
+    EXPECT_EQ(img.size(), QSize(128, 110));
+    EXPECT_EQ(colours_of(img), std::set<unsigned>{0xFF0000u});
+
+    const PixelView v = s.view();
+    EXPECT_EQ(v.width, 128);
+    EXPECT_EQ(v.height, 110);
+    EXPECT_EQ(v.format, PixelFormat::Bgrx32);
+    EXPECT_EQ(v.data, img.constBits());
+    EXPECT_GE(v.stride, 128 * 4);
+    EXPECT_EQ(v.data[0], 0x00);  // blue
+    EXPECT_EQ(v.data[2], 0xFF);  // red
+
+    s.set_colors(kBlack, 0x00336699);
+    s.clear();
+    EXPECT_EQ(colours_of(s.image()), std::set<unsigned>{0x996633u});
+
+    s.set_size(0, -5);
+    EXPECT_EQ(s.image().size(), QSize(1, 1));
+}
+
+TEST(PageSurface, PointSizesBecomeScreenPixelSizes) {
+    const int expected[] = {12, 13, 15, 16, 17, 19, 20};
+    for (int pt = 9; pt <= 15; ++pt) EXPECT_EQ(font_pixel_size(pt), expected[pt - 9]) << pt << " pt";
+    EXPECT_EQ(font_pixel_size(10.5), 14);
+    EXPECT_EQ(font_pixel_size(0), 1);
+
+    PageSurface s;
+    s.set_font(cjk_family(), 11);
+    EXPECT_EQ(s.font().pixelSize(), 15);
+    EXPECT_TRUE(s.font().styleStrategy() & QFont::NoAntialias);
+    EXPECT_EQ(s.font().hintingPreference(), QFont::PreferFullHinting);
+    EXPECT_EQ(s.resolved_family(), cjk_family());
+}
+
+TEST(PageSurface, LinesSitInTheirSlotsInTwoColoursOnly) {
+    PageSurface s;
+    s.set_size(128, 110);
+    s.set_font(cjk_family(), 9);
+    s.set_colors(0x00336699, 0x00E0F0FF);
+    const QRgb back = colour_from_win(0x00E0F0FF).rgb();
+    for (const QString& line : {QStringLiteral("中文字"), QStringLiteral("Agjy|[]_"), QStringLiteral("国。,abc")}) {
+        for (int n = 0; n < 8; ++n) {
+            const int top = 13 * n + 4;
+            s.clear();
+            s.print(4, top, line);
+            const QRect ink = ink_box(s.image(), back);
+            ASSERT_FALSE(ink.isEmpty()) << line.toStdString() << " slot " << n;
+            EXPECT_GE(ink.top(), top) << line.toStdString() << " slot " << n;
+            EXPECT_LE(ink.bottom(), top + 12) << line.toStdString() << " slot " << n;
+            EXPECT_LE(ink.top(), top + 4) << line.toStdString() << " slot " << n;
+            EXPECT_GE(ink.left(), 4);
+        }
+    }
+    s.clear();
+    for (int n = 0; n < 8; ++n) s.print(4, 13 * n + 4, QStringLiteral("天地玄黄宇宙洪荒日月"));
+    EXPECT_EQ(colours_of(s.image()), (std::set<unsigned>{0x996633u, 0xFFF0E0u}));
+}
+
+TEST(PageSurface, FontAndColourChangesApplyWithinAPage) {
+    PageSurface s;
+    s.set_size(128, 110);
+    s.set_font(cjk_family(), 9);
+    s.set_colors(kBlack, kWhite);
+    s.clear();
+    s.print(4, 4, QStringLiteral("中"));
+    s.set_font(cjk_family(), 15);
+    s.set_colors(0x0000FF, kWhite);
+    s.print(4, 40, QStringLiteral("中"));
+    const QImage img = s.image();
+    const QRect small = ink_box(img.copy(0, 0, 128, 30), qRgb(255, 255, 255));
+    const QRect large = ink_box(img.copy(0, 40, 128, 30), qRgb(255, 255, 255));
+    EXPECT_GT(large.height(), small.height());
+    EXPECT_EQ(colours_of(img.copy(0, 0, 128, 30)), (std::set<unsigned>{0x000000u, 0xFFFFFFu}));
+    EXPECT_EQ(colours_of(img.copy(0, 40, 128, 30)), (std::set<unsigned>{0xFF0000u, 0xFFFFFFu}));
+}
+
+TEST(PageSurface, AnImageTakenEarlierIsNotChangedByLaterDrawing) {
+    PageSurface s;
+    s.set_size(40, 20);
+    s.set_font(cjk_family(), 9);
+    s.set_colors(kBlack, kWhite);
+    s.clear();
+    const QImage blank = s.image();
+    s.print(2, 2, QStringLiteral("中文"));
+    EXPECT_EQ(colours_of(blank), std::set<unsigned>{0xFFFFFFu});
+    EXPECT_EQ(colours_of(s.image()).size(), 2u);
+}
+
+TEST(PageSurface, BackgroundPictureSitsTopLeftThroughEveryClear) {
+    QTemporaryDir dir;
+    QImage pic(20, 10, QImage::Format_RGB32);
+    pic.fill(qRgb(0, 128, 0));
+    pic.setPixel(19, 9, qRgb(0, 0, 200));
+    const QString bmp = dir.filePath("back.bmp");
+    ASSERT_TRUE(pic.save(bmp));
+    const QString gif = dir.filePath("back.gif");
+    {
+        QImage rgb = pic.convertToFormat(QImage::Format_RGB32);
+        PixelView v{rgb.constBits(), rgb.width(), rgb.height(), rgb.bytesPerLine(), PixelFormat::Bgrx32};
+        const auto bytes = encode_gif(v, std::nullopt, nullptr);
+        ASSERT_TRUE(bytes);
+        QFile f(gif);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(*bytes);
+    }
+    for (const QString& path : {bmp, gif}) {
+        PageSurface s;
+        s.set_size(64, 32);
+        s.set_colors(kBlack, kWhite);
+        QString error;
+        ASSERT_TRUE(s.set_background_picture("  " + path + " ", &error)) << error.toStdString();
+        for (int page = 0; page < 2; ++page) {
+            s.clear();
+            const QImage img = s.image();
+            EXPECT_EQ(img.copy(0, 0, 20, 10), pic) << path.toStdString();
+            EXPECT_EQ(colours_of(img.copy(20, 0, 44, 32)), std::set<unsigned>{0xFFFFFFu});
+            EXPECT_EQ(colours_of(img.copy(0, 10, 64, 22)), std::set<unsigned>{0xFFFFFFu});
+            s.print(0, 0, QStringLiteral("中文字"));
+        }
+    }
+
+    PageSurface s;
+    QString error;
+    EXPECT_FALSE(s.set_background_picture(dir.filePath("missing.jpg"), &error));
+    EXPECT_EQ(error, "no such file");
+    QFile bad(dir.filePath("bad.jpg"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("\xFF\xD8\xFF not really a jpeg");
+    bad.close();
+    error.clear();
+    EXPECT_FALSE(s.set_background_picture(bad.fileName(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(s.has_background_picture());
+    EXPECT_TRUE(s.set_background_picture("   ", &error));
+    EXPECT_FALSE(s.has_background_picture());
+}
+
+TEST(PageSurface, SavesA24BitBmpOrNothing) {
+    QTemporaryDir dir;
+    PageSurface s;
+    s.set_size(128, 110);
+    s.set_font(cjk_family(), 9);
+    s.set_colors(0x00FF8000, 0x0000FFFF);
+    s.clear();
+    s.print(4, 4, QStringLiteral("中文字 abc"));
+    const QString path = dir.filePath("kbwm000001.bmp");
+    QString error;
+    ASSERT_TRUE(s.save_bmp(path, &error)) << error.toStdString();
+    ASSERT_TRUE(s.save_bmp(path, &error)) << "replacing a page";
+
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    ASSERT_GE(bytes.size(), 54);
+    EXPECT_TRUE(bytes.startsWith("BM"));
+    auto le = [&](int at, int n) {
+        unsigned v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | std::uint8_t(bytes[at + i]);
+        return v;
+    };
+    EXPECT_EQ(le(18, 4), 128u);
+    EXPECT_EQ(le(22, 4), 110u);
+    EXPECT_EQ(le(28, 2), 24u);
+    EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), s.image());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kbwm000001.bmp"});
+
+    QFile blocker(dir.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    for (const QString& bad : {dir.filePath("file/page.bmp"), dir.filePath("folder"), dir.filePath("no/such/page.bmp")}) {
+        error.clear();
+        EXPECT_FALSE(s.save_bmp(bad, &error)) << bad.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"file", "kbwm000001.bmp"}));
+    EXPECT_TRUE(QDir(dir.filePath("folder")).isEmpty());
+}
+
+}  // namespace
+}  // namespace pagiro
