@@ -1,0 +1,413 @@
+#include "bd.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryFile>
+#include <QTextBlock>
+
+#include "generator/estimate.h"
+#include "generator/gentpok.h"
+#include "generator/run_state.h"
+#include "generator/summary.h"
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "platform/numbers.h"
+#include "platform/xygraphics.h"
+
+namespace pagiro {
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+QRect twips(int left, int top, int width, int height) {
+    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
+}
+
+std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
+
+bool default_gif_check() { return XYGraphics::available(); }
+GifCheck g_gif_check = default_gif_check;
+
+// Our own 48 × 48 icon: a page with lines of text and a "P".
+QIcon make_icon() {
+    QPixmap pm(48, 48);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(30, 90, 170));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(4, 2, 40, 44, 5, 5);
+    p.setBrush(Qt::white);
+    p.drawRect(10, 8, 28, 32);
+    p.setPen(QPen(QColor(30, 90, 170), 2));
+    for (int y = 14; y <= 34; y += 5) p.drawLine(14, y, 34, y);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(22);
+    p.setFont(f);
+    p.setPen(QColor(200, 60, 0));
+    p.drawText(QRect(20, 20, 24, 24), Qt::AlignCenter, QStringLiteral("P"));
+    return QIcon(pm);
+}
+
+}  // namespace
+
+const QString bd::idle_title = QStringLiteral("Pagiro电子书制作工具 Beta 2.0");
+
+GifCheck set_gif_check(GifCheck check) {
+    GifCheck old = g_gif_check;
+    g_gif_check = check ? check : default_gif_check;
+    return old;
+}
+
+QString choose_default_font(const QStringList& families) {
+    if (families.contains(QStringLiteral("宋体"))) return QStringLiteral("宋体");
+    for (const char* preferred : {"SimSun", "NSimSun", "AR PL UMing CN", "AR PL UMing TW", "AR PL UMing HK",
+                                  "Noto Serif CJK SC", "Source Han Serif SC"}) {
+        if (families.contains(QString::fromLatin1(preferred))) return QString::fromLatin1(preferred);
+    }
+    for (const QString& f : families) {
+        if (QFontDatabase::writingSystems(f).contains(QFontDatabase::SimplifiedChinese)) return f;
+    }
+    return families.isEmpty() ? QString() : families.first();
+}
+
+QString default_output_folder(const QString& program_folder, const QString& home_folder) {
+    const QString sep = QString(QChar(path_separator));
+    QFileInfo info(program_folder);
+    QString base = (info.isDir() && info.isWritable()) ? program_folder : home_folder;
+    if (base.endsWith(sep)) base.chop(1);
+    return base + sep + QStringLiteral("电子书");
+}
+
+bd::bd(DialogProvider* dialogs, QWidget* parent) : QWidget(parent) {
+    if (!dialogs) {
+        own_dialogs_ = std::make_unique<QtDialogs>();
+        dialogs = own_dialogs_.get();
+    }
+    dialogs_ = dialogs;
+    create_controls();
+    load();
+}
+
+bd::~bd() = default;
+
+void bd::create_controls() {
+    setObjectName(QStringLiteral("bd"));
+    setWindowTitle(idle_title);
+    setWindowIcon(make_icon());
+    setFixedSize(8340 / kTwipsPerPixel, 5955 / kTwipsPerPixel);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    struct Placed {
+        QWidget* widget;
+        const char* name;
+        QRect rect;
+        int tab;
+    };
+    std::vector<Placed> placed;
+    auto place = [&](auto* w, const char* name, QRect r, int tab) {
+        w->setObjectName(QString::fromLatin1(name));
+        w->setGeometry(r);
+        placed.push_back({w, name, r, tab});
+        return w;
+    };
+
+    outcjg = place(new QPlainTextEdit(this), "outcjg", twips(690, 390, 6735, 1965), 34);
+    outcjg->setReadOnly(true);
+    outcjg->hide();
+    zdfj1 = place(new QLineEdit(QStringLiteral("1"), this), "zdfj1", twips(6810, 3060, 645, 285), 33);
+    zdfj1->setEnabled(false);
+    zdfj = place(new QCheckBox(QStringLiteral("自动        页分卷"), this), "zdfj", twips(6150, 3030, 1965, 345), 32);
+    v_tpks = place(new QComboBox(this), "v_tpks", twips(4830, 4920, 765, 300), 30);
+    v_tpks->addItems({QStringLiteral(".gif"), QStringLiteral(".jpg"), QStringLiteral(".bmp")});
+    v_tpks->setCurrentIndex(-1);
+    gentp = place(new QLabel(this), "gentp", twips(150, 150, 1725, 1845), 29);
+    gentp->hide();
+    c_mlr = place(new QPushButton(QStringLiteral("选取生成目录"), this), "c_mlr", twips(3270, 4890, 1455, 375), 26);
+    c_ml = place(new QLineEdit(this), "c_ml", twips(210, 4920, 2985, 315), 25);
+    Frame1 = place(new QFrame(this), "Frame1", twips(60, 4620, 8145, 825), 27);
+    Frame1->setFrameShape(QFrame::StyledPanel);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    startok = new QPushButton(QStringLiteral("生成Pagiro电子书"), Frame1);
+    startok->setObjectName(QStringLiteral("startok"));
+    startok->setGeometry(twips(5730, 210, 2265, 525));
+    placed.push_back({startok, "startok", startok->geometry(), 28});
+    c_bjtpr = place(new QPushButton(QStringLiteral("选择背景图片"), this), "c_bjtpr", twips(3960, 4230, 1455, 375), 23);
+    c_bjtp = place(new QLineEdit(this), "c_bjtp", twips(180, 4260, 3675, 315), 22);
+    c_bjtp->setReadOnly(true);
+    c_bjcolor = place(new QLineEdit(QStringLiteral("16777215"), this), "c_bjcolor", twips(5520, 3870, 705, 315), 20);
+    c_wzcolor = place(new QLineEdit(QStringLiteral("0"), this), "c_wzcolor", twips(3870, 3870, 705, 315), 18);
+    c_wzcolor->setReadOnly(true);
+    for (QLineEdit* box : {c_bjcolor, c_wzcolor}) {
+        box->setCursor(Qt::ArrowCursor);
+        box->setFocusPolicy(Qt::ClickFocus);  // skipped by the Tab key
+        box->installEventFilter(this);
+    }
+    paint_colour_box(c_bjcolor, 16777215);
+    paint_colour_box(c_wzcolor, 0);
+    c_fontsize = place(new QComboBox(this), "c_fontsize", twips(2220, 3870, 705, 300), 15);
+    c_fontsize->setEditable(true);
+    c_fontsize->addItems({QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("11"), QStringLiteral("12"),
+                          QStringLiteral("13"), QStringLiteral("14"), QStringLiteral("15")});
+    c_fontsize->setEditText(QStringLiteral("9"));
+    c_font = place(new QComboBox(this), "c_font", twips(660, 3870, 1515, 300), 14);
+    c_tg = place(new QLineEdit(QStringLiteral("110"), this), "c_tg", twips(6300, 3480, 585, 315), 12);
+    c_tk = place(new QLineEdit(QStringLiteral("128"), this), "c_tk", twips(5370, 3480, 585, 315), 10);
+    c_qm = place(new QLineEdit(QStringLiteral("1"), this), "c_qm", twips(3360, 3450, 735, 315), 7);
+    c_fjqz = place(new QLineEdit(QStringLiteral("kbwm"), this), "c_fjqz", twips(1170, 3450, 1035, 315), 5);
+    qckh = place(new QCheckBox(QStringLiteral("去掉多余的空行"), this), "qckh", twips(4590, 3030, 1575, 345), 3);
+    sf_read = place(new QPushButton(QStringLiteral("选择并读取文件"), this), "sf_read", twips(3030, 3000, 1455, 375), 2);
+    sf_file = place(new QLineEdit(this), "sf_file", twips(180, 3030, 2775, 315), 1);
+    sf_file->setReadOnly(true);
+    s_text = place(new QPlainTextEdit(this), "s_text", twips(150, 150, 8025, 2625), 0);
+    s_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    s_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    s_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto label = [&](const QString& caption, const char* name, QRect r, int tab) {
+        return place(new QLabel(caption, this), name, r, tab);
+    };
+    Label10 = label(QStringLiteral("Pagiro：把文本做成图片电子书，在只能看图片的手机和播放器上阅读。"), "Label10",
+                    twips(90, 5580, 8145, 315), 31);
+    v_2 = label(QStringLiteral("系统等待执行命令中......"), "v_2", twips(5490, 4320, 2775, 255), 24);
+    v_2->installEventFilter(this);
+    v_1 = label(QStringLiteral("预计1页"), "v_1", twips(6330, 3960, 1965, 255), 21);
+    Label9 = label(QStringLiteral("背景颜色:"), "Label9", twips(4680, 3930, 885, 255), 19);
+    Label8 = label(QStringLiteral("文字颜色:"), "Label8", twips(3060, 3930, 885, 255), 17);
+    Label7 = label(QStringLiteral("字体:"), "Label7", twips(180, 3930, 495, 255), 16);
+    Label4 = label(QStringLiteral("高"), "Label4", twips(6030, 3540, 255, 255), 11);
+    Label5 = label(QStringLiteral("宽"), "Label5", twips(5160, 3540, 255, 255), 9);
+    Label3 = label(QStringLiteral("图片分辨率:"), "Label3", twips(4170, 3540, 1065, 255), 8);
+    Label2 = label(QStringLiteral("页码初始值:"), "Label2", twips(2310, 3510, 1065, 255), 6);
+    Label1 = label(QStringLiteral("文件名前缀:"), "Label1", twips(150, 3510, 1065, 255), 4);
+    Label6 = label(QStringLiteral("默认:128*110"), "Label6", twips(6960, 3540, 1275, 255), 13);
+
+    auto colour_label = [](QLabel* l, QColor c) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, c);
+        l->setPalette(p);
+    };
+    colour_label(Label10, QColor(192, 64, 0));
+    colour_label(v_2, QColor(255, 0, 0));
+    colour_label(v_1, QColor(0, 0, 128));
+
+    // A control created earlier lies above one created later.
+    for (auto it = placed.rbegin(); it != placed.rend(); ++it) it->widget->raise();
+
+    std::vector<Placed> by_tab = placed;
+    std::sort(by_tab.begin(), by_tab.end(), [](const Placed& a, const Placed& b) { return a.tab < b.tab; });
+    for (std::size_t k = 1; k < by_tab.size(); ++k) QWidget::setTabOrder(by_tab[k - 1].widget, by_tab[k].widget);
+
+    set_source_text(default_setting(Setting::s_text));
+    v_1->setText(QStringLiteral("预计1页"));
+    s_text->setFocus();
+
+    connect(s_text, &QPlainTextEdit::textChanged, this, [this] {
+        source_dirty_ = true;
+        update_estimate();
+    });
+    connect(startok, &QPushButton::clicked, this, &bd::startok_click);
+    connect(zdfj, &QCheckBox::clicked, this, &bd::zdfj_click);
+    connect(v_tpks, &QComboBox::currentIndexChanged, this, &bd::v_tpks_click);
+}
+
+void bd::load() {
+    const QStringList families = QFontDatabase::families();
+    c_font->addItems(families);
+    const QString chosen = choose_default_font(families);
+    c_font->setCurrentIndex(c_font->findText(chosen));
+    QFont f = font();
+    if (!chosen.isEmpty()) f.setFamily(chosen);
+    f.setPixelSize(12);
+    setFont(f);
+
+    v_tpks->setCurrentIndex(v_tpks->findText(QStringLiteral(".gif")));
+
+    c_ml->setText(default_output_folder(QCoreApplication::applicationDirPath(), QDir::homePath()));
+}
+
+void bd::paint_colour_box(QLineEdit* box, std::uint32_t colour) {
+    QColor c(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
+    QPalette p = box->palette();
+    for (auto role : {QPalette::Base, QPalette::Text, QPalette::Window, QPalette::WindowText}) {
+        p.setColor(QPalette::Active, role, c);
+        p.setColor(QPalette::Inactive, role, c);
+        p.setColor(QPalette::Disabled, role, c);
+    }
+    box->setPalette(p);
+}
+
+QString bd::text(Setting s) const {
+    switch (s) {
+    case Setting::s_text:
+        if (source_dirty_) {
+            source_cache_ = s_text->toPlainText();
+            source_cache_.replace(u'\n', QStringLiteral("\r\n"));
+            source_dirty_ = false;
+        }
+        return source_cache_;
+    case Setting::c_fjqz: return c_fjqz->text();
+    case Setting::c_qm: return c_qm->text();
+    case Setting::c_tk: return c_tk->text();
+    case Setting::c_tg: return c_tg->text();
+    case Setting::c_font: return c_font->currentText();
+    case Setting::c_fontsize: return c_fontsize->currentText();
+    case Setting::c_wzcolor: return c_wzcolor->text();
+    case Setting::c_bjcolor: return c_bjcolor->text();
+    case Setting::c_bjtp: return c_bjtp->text();
+    case Setting::c_ml: return c_ml->text();
+    case Setting::v_tpks: return v_tpks->currentText();
+    case Setting::zdfj1: return zdfj1->text();
+    }
+    return QString();
+}
+
+bool bd::checked(Check c) const {
+    return c == Check::qckh ? qckh->isChecked() : zdfj->isChecked();
+}
+
+qsizetype bd::source_length() const {
+    // Every line break counts twice (CR LF), without building the text.
+    const QTextDocument* doc = s_text->document();
+    return doc->characterCount() - 1 + (doc->blockCount() - 1);
+}
+
+void bd::set_source_text(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    s_text->setPlainText(shown);
+    source_dirty_ = true;
+}
+
+void bd::update_estimate() {
+    auto pages = estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), source_length());
+    if (!pages) {
+        v_1->setText(QStringLiteral("页面放不下文字"));
+        return;
+    }
+    double n = *pages == 0 ? 1 : *pages;
+    v_1->setText(QStringLiteral("预计") + QString::number(n, 'f', 0) + QStringLiteral("页"));
+}
+
+void bd::set_title(const QString& title) { setWindowTitle(title); }
+void bd::set_status(const QString& status) { v_2->setText(status); }
+void bd::set_page_text(const QString& text) { outcjg->setPlainText(text); }
+
+void bd::playandstop(bool cs) {
+    for (QWidget* w : std::initializer_list<QWidget*>{s_text, sf_read, qckh, c_fjqz, c_qm, c_tk, c_tg, c_font,
+                                                      c_fontsize, c_wzcolor, c_bjcolor, c_bjtpr, v_tpks, c_ml, c_mlr,
+                                                      zdfj, zdfj1})
+        w->setEnabled(cs);
+    outcjg->setVisible(!cs);
+    zdfj_click();
+    if (cs) {
+        setWindowTitle(idle_title);
+        v_2->setText(QStringLiteral("系统等待执行命令中......"));
+        startok->setText(QStringLiteral("生成Pagiro电子书"));
+    } else {
+        startok->setText(QStringLiteral("正在生成,按我停止"));
+    }
+}
+
+void bd::ts() {
+    double pictures = 0;
+    try {
+        pictures = pictures_written(c_qm->text());
+    } catch (const std::exception&) {
+        pictures = 0;
+    }
+    long seconds = elapsed_seconds(mk::starttime, timer_seconds());
+    const QStringList lines = summary_lines(pictures, QString::fromStdString(now_text()), seconds);
+    dialogs_->message(this, lines.join(u'\r'), QString(), DialogProvider::Icon::None);
+    mk::runflag = 0;
+    playandstop(true);
+}
+
+void bd::run_failed(const QString& chinese, const QString& /*english*/) {
+    dialogs_->message(this, chinese, QStringLiteral("电子书系统错误提示"), DialogProvider::Icon::Critical);
+    mk::runflag = 0;
+    playandstop(true);
+}
+
+void bd::startok_click() {
+    if (mk::runflag != 0) {
+        mk::runflag = 0;
+        return;
+    }
+    mk::hasrun = -1;
+    mk::runflag = -1;
+    in_run_ = true;
+    {
+        gentpok generator(*this);
+        generator.rtext();
+    }
+    in_run_ = false;
+    if (closing_) QCoreApplication::quit();
+}
+
+void bd::v_2_dblclick() {
+    if (mk::hasrun == 0) return;
+    const QString first = c_qm->text();
+    double count = mk::pageno - (is_numeric(view(first)) ? text_to_double(view(first)) : 0);
+    dialogs_->message(this, last_run_text(count), QStringLiteral("系统提示"), DialogProvider::Icon::None);
+}
+
+void bd::zdfj_click() {
+    zdfj1->setEnabled(zdfj->isChecked());
+    if (mk::runflag != 0) zdfj1->setEnabled(false);
+}
+
+void bd::v_tpks_click() {
+    if (v_tpks->currentText() != u".gif") return;
+    bool usable = false;
+    try {
+        usable = g_gif_check();
+    } catch (...) {
+        usable = false;
+    }
+    if (!usable) {
+        dialogs_->message(this, QStringLiteral("GIF生成组件尚未安装,不能使用gif格式!"),
+                          QStringLiteral("电子书系统错误提示"), DialogProvider::Icon::None);
+        v_tpks->setCurrentIndex(v_tpks->findText(QStringLiteral(".jpg")));
+    }
+}
+
+void bd::closeEvent(QCloseEvent* event) {
+    mk::runflag = 0;
+    if (in_run_) closing_ = true;
+    event->accept();
+}
+
+void bd::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_) return;
+    centred_ = true;
+    if (QScreen* screen = this->screen()) {
+        QRect area = screen->availableGeometry();
+        QRect frame = frameGeometry();
+        move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+}
+
+bool bd::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick && watched == v_2) {
+        v_2_dblclick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace pagiro

@@ -1,0 +1,113 @@
+#pragma once
+// The main window `bd`: every setting lives in one of its controls, and the
+// start button runs the generator inside its click handler. It is the run's host:
+// the generator reads the controls and writes its progress through RunHost.
+#include <QWidget>
+#include <memory>
+
+#include "generator/host.h"
+#include "platform/dialogs.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace pagiro {
+
+class bd : public QWidget, public RunHost {
+    Q_OBJECT
+public:
+    // `dialogs` answers every modal dialog; tests hand in their own.
+    explicit bd(DialogProvider* dialogs = nullptr, QWidget* parent = nullptr);
+    ~bd() override;
+
+    // RunHost
+    QString text(Setting s) const override;
+    bool checked(Check c) const override;
+    qsizetype source_length() const override;
+    void set_title(const QString& title) override;
+    void set_status(const QString& status) override;
+    void set_page_text(const QString& text) override;
+    void playandstop(bool cs) override;
+    void ts() override;
+    void run_failed(const QString& chinese, const QString& english) override;
+    bool abandoned() const override { return closing_; }
+
+    // The source text as the user sees it, line breaks as CR LF.
+    void set_source_text(const QString& text);
+    // Recomputes the page estimate in v_1.
+    void update_estimate();
+
+    // The controls, named as everywhere else in the product.
+    QPlainTextEdit* outcjg;   // text of the page being drawn, shown during a run
+    QLineEdit* zdfj1;         // pages per volume
+    QCheckBox* zdfj;          // split into volumes
+    QComboBox* v_tpks;        // picture format
+    QLabel* gentp;            // the hidden picture box (pages are drawn off-screen)
+    QPushButton* c_mlr;       // choose output folder
+    QLineEdit* c_ml;          // output folder
+    QFrame* Frame1;           // holds the start button
+    QPushButton* startok;     // start / stop
+    QPushButton* c_bjtpr;     // choose background picture
+    QLineEdit* c_bjtp;        // background picture path
+    QLineEdit* c_bjcolor;     // background colour, decimal 0x00BBGGRR
+    QLineEdit* c_wzcolor;     // text colour, decimal 0x00BBGGRR
+    QComboBox* c_fontsize;    // font size in points
+    QComboBox* c_font;        // font name
+    QLineEdit* c_tg;          // page height in pixels
+    QLineEdit* c_tk;          // page width in pixels
+    QLineEdit* c_qm;          // first page number
+    QLineEdit* c_fjqz;        // file-name prefix
+    QCheckBox* qckh;          // drop empty lines
+    QPushButton* sf_read;     // choose and read a source file
+    QLineEdit* sf_file;       // source file path
+    QPlainTextEdit* s_text;   // the source text
+    QLabel* Label10;          // notice
+    QLabel* v_2;              // status line
+    QLabel* v_1;              // page estimate
+    QLabel *Label9, *Label8, *Label7, *Label4, *Label5, *Label3, *Label2, *Label1, *Label6;
+
+    static const QString idle_title;
+
+    // Event handlers, public so tests can drive them as the events would.
+    void startok_click();
+    void v_2_dblclick();
+    void zdfj_click();
+    void v_tpks_click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void create_controls();
+    void load();
+    void paint_colour_box(QLineEdit* box, std::uint32_t colour);
+
+    std::unique_ptr<DialogProvider> own_dialogs_;
+    DialogProvider* dialogs_;
+    mutable QString source_cache_;
+    mutable bool source_dirty_ = true;
+    bool centred_ = false;
+    bool in_run_ = false;
+    bool closing_ = false;
+};
+
+// The installed family the window selects when "宋体" is missing: a Song/Ming
+// style CJK face, else any CJK face, else the first one.
+QString choose_default_font(const QStringList& families);
+
+// The output folder the window starts with: the program's folder when it can be
+// written to (a build or a portable copy), else the home folder; then "电子书".
+QString default_output_folder(const QString& program_folder, const QString& home_folder);
+
+// Whether GIF pages can be made; the window asks before accepting ".gif".
+using GifCheck = bool (*)();
+GifCheck set_gif_check(GifCheck check);
+
+}  // namespace pagiro

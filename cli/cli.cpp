@@ -1,0 +1,286 @@
+#include "cli.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+#include "generator/headless_host.h"
+#include "generator/run_state.h"
+#include "platform/numbers.h"
+#include "platform/pump.h"
+#include "platform/textfile.h"
+#include "platform/xygraphics.h"
+
+namespace pagiro {
+
+QString choose_default_font(const QStringList& families);
+
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+void on_signal(int signo) {
+    g_signal = signo;
+    mk::runflag = 0;
+}
+
+// Ctrl+C and SIGTERM are the stop button: the page being built is still written.
+void stop_on_signal() {
+    if (g_signal != 0) mk::runflag = 0;
+}
+
+void quiet_qt_messages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "pagiro: %s\n", qPrintable(message));
+}
+
+const char* kUsage =
+    "Usage:\n"
+    "  pagiro                           open the window\n"
+    "  pagiro convert TEXTFILE [options]\n"
+    "                                   turn a text file into numbered page pictures\n"
+    "  pagiro --help | --version\n"
+    "\n"
+    "Options of convert (defaults are the window's):\n"
+    "  -o, --output DIR            folder for the pages (default: 电子书 in the current folder)\n"
+    "  --prefix TEXT               file-name prefix (default: kbwm)\n"
+    "  --first N                   number of the first page, 0..32767 (default: 1)\n"
+    "  --width PX, --height PX     page size in pixels, at least 20 (default: 128 x 110)\n"
+    "  --font NAME                 font family (default: 宋体 or the installed Song/Ming face)\n"
+    "  --font-size PT              font size in points (default: 9)\n"
+    "  --text-color C              text colour (default: 0, black)\n"
+    "  --background-color C        background colour (default: 16777215, white)\n"
+    "                              C is a decimal 0x00BBGGRR value as the window holds it, or #RRGGBB\n"
+    "  --background-picture FILE   a .jpg, .bmp or .gif drawn at the top-left of every page\n"
+    "  --format jpg|gif|bmp        picture format (default: gif)\n"
+    "  --drop-empty-lines          drop empty lines\n"
+    "  --volume-pages N            split into sub-folders 分卷1, 分卷2, ... of N pages each\n"
+    "  --encoding E                auto|gbk|gb18030|utf-8|utf-16 (default: auto)\n"
+    "  --quiet                     no progress display\n"
+    "\n"
+    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM.\n";
+
+struct UsageError {
+    QString message;
+};
+
+std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
+
+// A whole number within [low, high], as the window's validation would accept it.
+QString whole_option(const QString& option, const QString& value, double low, double high, const char* what) {
+    if (!is_numeric(view(value)))
+        throw UsageError{QStringLiteral("--%1 must be a number (%2), not \"%3\"").arg(option, QLatin1String(what), value)};
+    double v = text_to_double(view(value));
+    if (v != std::floor(v))
+        throw UsageError{QStringLiteral("--%1 must be a whole number (%2), not \"%3\"").arg(option, QLatin1String(what), value)};
+    if (v < low || v > high)
+        throw UsageError{QStringLiteral("--%1 must be between %2 and %3 (%4), not \"%5\"")
+                             .arg(option)
+                             .arg(low, 0, 'f', 0)
+                             .arg(high, 0, 'f', 0)
+                             .arg(QLatin1String(what), value)};
+    return QString::number(v, 'f', 0);
+}
+
+// A colour as the window holds it: decimal 0x00BBGGRR; "#RRGGBB" is accepted too.
+QString colour_option(const QString& option, const QString& value) {
+    if (value.startsWith(u'#') && value.size() == 7) {
+        bool ok = false;
+        uint rgb = value.mid(1).toUInt(&ok, 16);
+        if (ok) {
+            uint bgr = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+            return QString::number(bgr);
+        }
+    }
+    bool ok = false;
+    qulonglong v = value.toULongLong(&ok, 10);
+    if (!ok || v > 16777215)
+        throw UsageError{QStringLiteral("--%1 must be a decimal colour value 0..16777215 (0x00BBGGRR) or #RRGGBB, "
+                                        "not \"%2\"")
+                             .arg(option, value)};
+    return QString::number(v);
+}
+
+class CliHost : public HeadlessHost {
+public:
+    explicit CliHost(bool quiet) : quiet_(quiet), tty_(isatty(STDERR_FILENO) == 1) {}
+
+    void progress(double pageno, const QString& percent, const QString& file) override {
+        if (quiet_) return;
+        auto now = std::chrono::steady_clock::now();
+        auto interval = tty_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
+        if (shown_ && now - last_ < interval) return;
+        shown_ = true;
+        last_ = now;
+        bool ok = false;
+        double pct = percent.toDouble(&ok);
+        if (tty_) {
+            int filled = ok ? static_cast<int>(pct / 100 * 30) : 0;
+            std::string bar(static_cast<std::size_t>(filled), '#');
+            bar.resize(30, '.');
+            std::fprintf(stderr, "\r[%s] page %.0f  %s%%  %s\033[K", bar.c_str(), pageno, qPrintable(percent),
+                         qPrintable(file));
+            drawn_ = true;
+        } else {
+            std::fprintf(stderr, "page %.0f, about %s%% done, %s\n", pageno, qPrintable(percent), qPrintable(file));
+        }
+        std::fflush(stderr);
+    }
+
+protected:
+    void show_summary(const QStringList& lines) override {
+        end_progress();
+        for (const QString& l : lines) std::printf("%s\n", qPrintable(l));
+        std::fflush(stdout);
+    }
+    void show_failure(const QString& english) override {
+        end_progress();
+        std::fprintf(stderr, "pagiro: %s\n", qPrintable(english));
+    }
+
+private:
+    void end_progress() {
+        if (drawn_) std::fprintf(stderr, "\n");
+        drawn_ = false;
+    }
+
+    bool quiet_;
+    bool tty_;
+    bool shown_ = false;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+int convert(QGuiApplication& app) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    auto value_option = [](QStringList names, const char* value) {
+        return QCommandLineOption(names, QString(), QString::fromLatin1(value));
+    };
+    const QCommandLineOption output = value_option({"o", "output"}, "DIR");
+    const QCommandLineOption prefix = value_option({"prefix"}, "TEXT");
+    const QCommandLineOption first = value_option({"first"}, "N");
+    const QCommandLineOption width = value_option({"width"}, "PX");
+    const QCommandLineOption height = value_option({"height"}, "PX");
+    const QCommandLineOption font = value_option({"font"}, "NAME");
+    const QCommandLineOption font_size = value_option({"font-size"}, "PT");
+    const QCommandLineOption text_color = value_option({"text-color"}, "C");
+    const QCommandLineOption background_color = value_option({"background-color"}, "C");
+    const QCommandLineOption background_picture = value_option({"background-picture"}, "FILE");
+    const QCommandLineOption format = value_option({"format"}, "FORMAT");
+    const QCommandLineOption drop_empty(QStringList{"drop-empty-lines"});
+    const QCommandLineOption volume_pages = value_option({"volume-pages"}, "N");
+    const QCommandLineOption encoding = value_option({"encoding"}, "E");
+    const QCommandLineOption quiet(QStringList{"quiet"});
+    parser.addOptions({output, prefix, first, width, height, font, font_size, text_color, background_color,
+                       background_picture, format, drop_empty, volume_pages, encoding, quiet});
+
+    QStringList args = app.arguments();
+    args.removeAt(1);  // "convert"
+    if (!parser.parse(args)) throw UsageError{parser.errorText()};
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        throw UsageError{positional.isEmpty() ? QStringLiteral("convert needs the text file to convert")
+                                              : QStringLiteral("convert takes one text file, not %1").arg(positional.size())};
+
+    CliHost host(parser.isSet(quiet));
+    host.set(Setting::c_ml, parser.isSet(output) ? parser.value(output)
+                                                 : QDir::current().filePath(QStringLiteral("电子书")));
+    if (parser.isSet(prefix)) {
+        const QString p = parser.value(prefix);
+        if (p.contains(u'/') || p.contains(u'\\') || p.contains(QChar(0)))
+            throw UsageError{QStringLiteral("--prefix must not hold a path separator: \"%1\"").arg(p)};
+        host.set(Setting::c_fjqz, p);
+    }
+    if (parser.isSet(first)) host.set(Setting::c_qm, whole_option("first", parser.value(first), 0, 32767, "a page number"));
+    if (parser.isSet(width)) host.set(Setting::c_tk, whole_option("width", parser.value(width), 20, 1e6, "pixels"));
+    if (parser.isSet(height)) host.set(Setting::c_tg, whole_option("height", parser.value(height), 20, 1e6, "pixels"));
+    if (parser.isSet(font_size))
+        host.set(Setting::c_fontsize, whole_option("font-size", parser.value(font_size), 1, 1000, "points"));
+    if (parser.isSet(text_color)) host.set(Setting::c_wzcolor, colour_option("text-color", parser.value(text_color)));
+    if (parser.isSet(background_color))
+        host.set(Setting::c_bjcolor, colour_option("background-color", parser.value(background_color)));
+    if (parser.isSet(background_picture)) host.set(Setting::c_bjtp, parser.value(background_picture));
+    if (parser.isSet(volume_pages)) {
+        host.set(Setting::zdfj1, whole_option("volume-pages", parser.value(volume_pages), 1, 1e9, "pages"));
+        host.set(Check::zdfj, true);
+    }
+    host.set(Check::qckh, parser.isSet(drop_empty));
+    if (parser.isSet(format)) {
+        QString f = parser.value(format).toLower();
+        if (f.startsWith(u'.')) f.remove(0, 1);
+        if (f != u"jpg" && f != u"gif" && f != u"bmp")
+            throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
+        host.set(Setting::v_tpks, u'.' + f);
+    }
+    host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
+
+    TextEncoding enc = TextEncoding::Auto;
+    if (parser.isSet(encoding)) {
+        auto e = parse_text_encoding(parser.value(encoding).toStdString());
+        if (!e)
+            throw UsageError{QStringLiteral("--encoding must be auto, gbk, gb18030, utf-8 or utf-16, not \"%1\"")
+                                 .arg(parser.value(encoding))};
+        enc = *e;
+    }
+
+    const QString file = positional.first();
+    std::string error;
+    auto text = read_text_file(std::filesystem::path(file.toStdString()), enc, error);
+    if (!text) {
+        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", qPrintable(file), error.c_str());
+        return 1;
+    }
+    host.set(Setting::s_text, QString::fromStdU16String(*text));
+
+    if (host.text(Setting::v_tpks) == u".gif" && !XYGraphics::available()) {
+        std::fprintf(stderr, "pagiro: GIF pages cannot be made here; choose --format jpg or bmp\n");
+        return 1;
+    }
+
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    set_pump_handler(stop_on_signal);
+    host.start();
+    set_pump_handler(nullptr);
+
+    if (!host.failure().isEmpty()) return 1;
+    if (g_signal != 0) return 128 + g_signal;
+    return 0;
+}
+
+}  // namespace
+
+int run_cli(int argc, char** argv) {
+    std::string command = argc > 1 ? argv[1] : "";
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::printf("%s", kUsage);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("pagiro %s\n", PAGIRO_VERSION);
+        return 0;
+    }
+    if (command != "convert") {
+        std::fprintf(stderr, "pagiro: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
+        return 2;
+    }
+    // No display is needed: draw off-screen. Qt's own chatter (a missing runtime
+    // folder and the like) is not for the user of a batch tool.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("PAGIRO_DEBUG")) qInstallMessageHandler(quiet_qt_messages);
+    QGuiApplication app(argc, argv);
+    try {
+        return convert(app);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "pagiro: %s\nTry 'pagiro --help'.\n", qPrintable(e.message));
+        return 2;
+    }
+}
+
+}  // namespace pagiro

@@ -1,0 +1,44 @@
+#pragma once
+// The page generator: one object per run. rtext drives the whole run; wjpg lays
+// the text out, draws every page and has it written; chkpath makes sure a folder
+// exists.
+#include <QString>
+#include <memory>
+
+#include "generator/host.h"
+#include "generator/layout.h"
+
+namespace pagiro {
+
+class PageWriter;
+
+// A run that cannot go on, with what to tell the user in the window (Chinese)
+// and on the command line (plain English).
+struct RunFailure : std::runtime_error {
+    RunFailure(const QString& zh, const QString& en) : std::runtime_error(en.toStdString()), chinese(zh), english(en) {}
+    QString chinese;
+    QString english;
+};
+
+class gentpok {
+public:
+    explicit gentpok(RunHost& host);
+    ~gentpok();
+
+    void rtext();
+    void wjpg(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc, const QString& c_fc_bc,
+              const QString& c_text, const QString& t_font, const QString& t_size);
+    void chkpath(const QString& cs);
+
+    // The path of page p (rounded to a 16-bit page number and written back).
+    QString getfname(double& p);
+
+private:
+    void showstat();
+    void check_settings(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc,
+                        const QString& t_size);
+
+    RunHost& host_;
+};
+
+}  // namespace pagiro

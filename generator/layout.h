@@ -1,0 +1,61 @@
+#pragma once
+// The page grid and the line builder. A plain function of the text and the
+// settings, so that it can be tested and fuzzed without drawing anything; the
+// run loop drives the same pieces with its stop test and message pump.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+
+namespace pagiro {
+
+struct PageGeometry {
+    double em = 0;     // pixel size of one column: points * 4 / 3
+    double cpl = 0;    // columns per line
+    double lpp = 0;    // lines per page (divides by em + 1 unrounded)
+    double pitch = 0;  // line pitch in pixels (em + 1 rounded down)
+
+    double line_top(int n) const { return pitch * n + 4; }
+    bool fits() const { return em > 0 && cpl >= 1 && lpp >= 1; }
+};
+
+PageGeometry page_geometry(double width, double height, double points);
+
+// The number of columns a character fills: 1 for a character that takes two bytes
+// in the ANSI code page, else (also when the code page cannot represent it) 0.5.
+inline double char_columns(char16_t c) { return ansi_char_bytes(c) == 2 ? 1.0 : 0.5; }
+
+// Builds one line from 1-based text position `i`, which it advances. Before every
+// character it asks `running()` (the stop test) and then calls `pump()`. A carriage
+// return ends the line and the character after it is skipped unseen.
+template <class Running, class Pump>
+void build_line(std::u16string_view text, std::int32_t& i, double cpl, std::u16string& line, Running&& running,
+                Pump&& pump) {
+    line.clear();
+    double col = 1;
+    const auto length = static_cast<std::int64_t>(text.size());
+    while (col <= cpl && i <= length && running()) {
+        pump();
+        char16_t c = text[static_cast<std::size_t>(i - 1)];
+        ++i;
+        if (c == u'\r') {
+            ++i;
+            break;
+        }
+        line.push_back(c);
+        col += char_columns(c);
+    }
+}
+
+struct LaidOutPage {
+    std::vector<std::u16string> lines;  // the kept lines, slot 0 first
+};
+
+// Lays the whole text out into pages, as a run that is never stopped would.
+// Requires geometry.fits().
+std::vector<LaidOutPage> paginate(std::u16string_view text, const PageGeometry& geometry, bool drop_empty_lines);
+
+}  // namespace pagiro
