@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cstdio>
+#include <gif_lib.h>
+#include <jpeglib.h>
+
+#include "generator/gentpok.h"
+#include "platform/pump.h"
+#include "test_support.h"
+
+using namespace pagiro;
+
+namespace {
+
+struct RecordingHost : HeadlessHost {
+    QStringList titles, statuses;
+    void set_title(const QString& t) override {
+        HeadlessHost::set_title(t);
+        titles << t;
+    }
+    void set_status(const QString& s) override {
+        HeadlessHost::set_status(s);
+        statuses << s;
+    }
+};
+
+// A pump that asks for a stop at its n-th call.
+int g_pumps = 0;
+int g_stop_at = -1;
+void counting_pump() {
+    if (++g_pumps == g_stop_at) mk::runflag = 0;
+}
+
+struct Runs : ::testing::Test {
+    TempFolder dir{"runs"};
+    RecordingHost host;
+
+    void SetUp() override {
+        reset_run_state();
+        g_pumps = 0;
+        g_stop_at = -1;
+        set_pump_handler(counting_pump);
+        host.set(Setting::c_ml, dir.q("out"));
+        host.set(Setting::v_tpks, ".bmp");
+    }
+    void TearDown() override { set_pump_handler(nullptr); }
+    std::set<std::string> pages() { return files_below(dir.path / "out"); }
+    static QString lines(int n) {
+        QString t;
+        for (int k = 0; k < n; ++k) t += QStringLiteral("第%1行\r\n").arg(k);
+        return t;
+    }
+};
+
+bool jpeg_decodes(const std::string& path, int& w, int& h, int& components) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    w = int(cinfo.output_width);
+    h = int(cinfo.output_height);
+    components = cinfo.num_components;
+    std::vector<unsigned char> row(size_t(w) * size_t(cinfo.output_components));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW r = row.data();
+        jpeg_read_scanlines(&cinfo, &r, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Runs, EmptyTextWritesNothingAndSaysZero) {
+    host.set(Setting::s_text, "");
+    host.start();
+    EXPECT_TRUE(pages().empty());
+    ASSERT_EQ(host.summary().size(), 4);
+    EXPECT_EQ(host.summary()[1], "共生成图片0张");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path / "out"));  // the folder is still made
+    EXPECT_EQ(mk::runflag, 0);
+    EXPECT_FALSE(host.running());
+}
+
+TEST_F(Runs, EveryPageIsWrittenAndCounted) {
+    host.set(Setting::s_text, lines(80));  // 10 pages of 8 lines
+    host.start();
+    EXPECT_EQ(pages().size(), 10u);
+    EXPECT_TRUE(pages().count("kbwm000010.bmp"));
+    EXPECT_EQ(mk::pageno, 11);
+    EXPECT_EQ(host.summary()[1], "共生成图片10张");
+    EXPECT_EQ(mk::hasrun, -1);
+    QImage page(dir.q("out/kbwm000001.bmp"));
+    EXPECT_EQ(page.size(), QSize(128, 110));
+    EXPECT_EQ(host.titles.first(), "Pagiro电子书提示: 正在生成......kbwm000001.bmp 大约完成0%");
+    EXPECT_EQ(host.statuses.first(), "正在生成第 1 张图片");
+    // The estimate is 470 characters / 80 = 5 pages; the percentage stops at 100.
+    EXPECT_EQ(host.titles.last(), "Pagiro电子书提示: 正在生成......kbwm000010.bmp 大约完成100%");
+    EXPECT_TRUE(host.titles.contains("Pagiro电子书提示: 正在生成......kbwm000002.bmp 大约完成20%"));
+}
+
+TEST_F(Runs, AStopStillWritesAndCountsThePageBeingBuilt) {
+    host.set(Setting::s_text, lines(80));
+    g_stop_at = 80;  // inside the second page (50 pumps make the first)
+    host.start();
+    EXPECT_EQ(pages().size(), 2u);
+    EXPECT_EQ(host.summary()[1], "共生成图片2张");
+    EXPECT_EQ(mk::pageno, 3);
+}
+
+TEST_F(Runs, AStopAtTheStartOfAPageWritesItEmpty) {
+    host.set(Setting::s_text, lines(80));
+    g_stop_at = 1;  // the pump before the first page's lines
+    host.start();
+    ASSERT_EQ(pages(), (std::set<std::string>{"kbwm000001.bmp"}));
+    QImage page(dir.q("out/kbwm000001.bmp"));
+    bool all_white = true;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) all_white &= page.pixel(x, y) == qRgb(255, 255, 255);
+    EXPECT_TRUE(all_white);
+    EXPECT_EQ(host.summary()[1], "共生成图片1张");
+}
+
+TEST_F(Runs, FirstPageAndVolumes) {
+    host.set(Setting::s_text, lines(40));  // 5 pages
+    host.set(Setting::c_qm, "7");
+    host.set(Check::zdfj, true);
+    host.set(Setting::zdfj1, "2");
+    host.start();
+    EXPECT_EQ(pages(), (std::set<std::string>{"分卷1/kbwm000007.bmp", "分卷1/kbwm000008.bmp", "分卷2/kbwm000009.bmp",
+                                              "分卷2/kbwm000010.bmp", "分卷3/kbwm000011.bmp"}));
+    EXPECT_EQ(host.summary()[1], "共生成图片5张");
+    EXPECT_EQ(host.titles.first(), "Pagiro电子书提示: 正在生成......分卷1/kbwm000007.bmp 大约完成0%");
+}
+
+TEST_F(Runs, PagesInEveryFormatDecode) {
+    host.set(Setting::s_text, lines(12));
+    for (const char* format : {".jpg", ".gif"}) {
+        host.set(Setting::v_tpks, format);
+        host.start();
+        EXPECT_TRUE(host.failure().isEmpty()) << host.failure().toStdString();
+    }
+    auto all = pages();
+    EXPECT_TRUE(all.count("kbwm000002.jpg") && all.count("kbwm000002.gif"));
+    int w = 0, h = 0, c = 0;
+    ASSERT_TRUE(jpeg_decodes((dir.path / "out" / "kbwm000001.jpg").string(), w, h, c));
+    EXPECT_EQ(w, 128);
+    EXPECT_EQ(h, 110);
+    EXPECT_EQ(c, 3);
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName((dir.path / "out" / "kbwm000001.gif").c_str(), &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    EXPECT_EQ(gif->SWidth, 128);
+    EXPECT_EQ(gif->SHeight, 110);
+    DGifCloseFile(gif, &error);
+}
+
+TEST_F(Runs, OutputFolderIsCreatedOneLevelOnly) {
+    host.set(Setting::s_text, lines(3));
+    host.set(Setting::c_ml, dir.q("missing/out"));
+    host.start();
+    EXPECT_TRUE(host.failure_chinese().startsWith("输出目录无法创建：")) << host.failure_chinese().toStdString();
+    EXPECT_TRUE(host.failure().contains("parent folder does not exist"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "missing"));
+    EXPECT_EQ(mk::runflag, 0);
+    EXPECT_FALSE(host.running());
+    EXPECT_TRUE(host.summary().isEmpty());
+}
+
+TEST_F(Runs, SettingsThatCannotMakeAPageAreRefusedBeforeTheFirstPage) {
+    host.set(Setting::s_text, lines(3));
+    host.set(Setting::c_fontsize, "0");
+    host.start();
+    EXPECT_TRUE(host.failure_chinese().contains("字体大小为0"));
+    host.set(Setting::c_fontsize, "13");
+    host.set(Setting::c_tk, "20");
+    host.start();
+    EXPECT_TRUE(host.failure_chinese().startsWith("页面放不下文字"));
+    host.set(Setting::c_tk, "abc");
+    host.start();
+    EXPECT_TRUE(host.failure_chinese().contains("不是有效的数字"));
+    EXPECT_TRUE(host.failure().contains("page width"));
+    EXPECT_TRUE(pages().empty());
+    EXPECT_FALSE(host.running());
+}
+
+TEST_F(Runs, PageNumbersStopAt32767) {
+    host.set(Setting::s_text, lines(40));  // 5 pages
+    host.set(Setting::c_qm, "32765");
+    host.start();
+    EXPECT_EQ(pages(), (std::set<std::string>{"kbwm032765.bmp", "kbwm032766.bmp", "kbwm032767.bmp"}));
+    EXPECT_TRUE(host.failure_chinese().contains("32767"));
+    EXPECT_FALSE(host.running());
+}
+
+TEST_F(Runs, MissingBackgroundPictureIsReported) {
+    host.set(Setting::s_text, lines(3));
+    host.set(Setting::c_bjtp, dir.q("nothing.jpg"));
+    host.start();
+    EXPECT_TRUE(host.failure_chinese().startsWith("背景图片无法载入")) << host.failure_chinese().toStdString();
+    EXPECT_TRUE(pages().empty());
+    // A blank path means no picture.
+    host.set(Setting::c_bjtp, "   ");
+    host.start();
+    EXPECT_TRUE(host.failure().isEmpty());
+    EXPECT_EQ(pages().size(), 1u);
+}
