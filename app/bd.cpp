@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
@@ -16,6 +18,8 @@
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QTextBlock>
+#include <cmath>
+#include <optional>
 
 #include "generator/estimate.h"
 #include "generator/gentpok.h"
@@ -24,6 +28,7 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/numbers.h"
+#include "platform/textfile.h"
 #include "platform/xygraphics.h"
 
 namespace pagiro {
@@ -36,6 +41,45 @@ QRect twips(int left, int top, int width, int height) {
 }
 
 std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
+
+const QString kErrorTitle = QStringLiteral("电子书系统错误提示");
+
+// A whole number as the boxes show it: no decimals, and no endless digits either.
+QString whole_text(double v) {
+    if (std::fabs(v) < 1e15) return QString::number(v, 'f', 0);
+    return QString::number(v, 'g', 15);
+}
+
+// The corrected text of a numeric box: the reset value when the text is not a
+// number or lies outside the bounds, else the whole part of the (absolute) value.
+QString validated(const QString& text, const QString& reset, std::optional<double> lower, bool absolute,
+                  std::optional<double> upper = std::nullopt) {
+    if (!is_numeric(view(text))) return reset;
+    double v = text_to_double(view(text));
+    if (lower && v < *lower) return reset;
+    v = vb_int(absolute ? std::fabs(v) : v);
+    if (upper && v > *upper) return reset;
+    return whole_text(v);
+}
+
+// A colour box holds a decimal colour value 0x00BBGGRR: digits only, at most 16777215.
+std::optional<std::uint32_t> colour_value(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 9) return std::nullopt;
+    for (QChar c : t)
+        if (c < u'0' || c > u'9') return std::nullopt;
+    std::uint32_t v = t.toUInt();
+    if (v > 0xFFFFFF) return std::nullopt;
+    return v;
+}
+
+std::uint32_t colour_value(const QColor& c) {
+    return std::uint32_t(c.red()) | std::uint32_t(c.green()) << 8 | std::uint32_t(c.blue()) << 16;
+}
+
+QColor to_qcolor(std::uint32_t colour) {
+    return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
+}
 
 bool default_gif_check() { return XYGraphics::available(); }
 GifCheck g_gif_check = default_gif_check;
@@ -164,6 +208,9 @@ void bd::create_controls() {
     c_fontsize->addItems({QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("11"), QStringLiteral("12"),
                           QStringLiteral("13"), QStringLiteral("14"), QStringLiteral("15")});
     c_fontsize->setEditText(QStringLiteral("9"));
+    // A plain box with a list: typing "1" must stay "1", and Enter adds no entries.
+    c_fontsize->setCompleter(nullptr);
+    c_fontsize->setInsertPolicy(QComboBox::NoInsert);
     c_font = place(new QComboBox(this), "c_font", twips(660, 3870, 1515, 300), 14);
     c_tg = place(new QLineEdit(QStringLiteral("110"), this), "c_tg", twips(6300, 3480, 585, 315), 12);
     c_tk = place(new QLineEdit(QStringLiteral("128"), this), "c_tk", twips(5370, 3480, 585, 315), 10);
@@ -222,6 +269,16 @@ void bd::create_controls() {
     connect(startok, &QPushButton::clicked, this, &bd::startok_click);
     connect(zdfj, &QCheckBox::clicked, this, &bd::zdfj_click);
     connect(v_tpks, &QComboBox::currentIndexChanged, this, &bd::v_tpks_click);
+    connect(c_fontsize, &QComboBox::activated, this, &bd::c_fontsize_click);
+    connect(sf_read, &QPushButton::clicked, this, &bd::sf_read_click);
+    connect(c_bjtpr, &QPushButton::clicked, this, &bd::c_bjtpr_click);
+    connect(c_mlr, &QPushButton::clicked, this, &bd::c_mlr_click);
+    // Typing into the background colour box: the display follows once it holds a colour.
+    connect(c_bjcolor, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (auto c = colour_value(t)) show_background_colour(*c);
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{c_tg, c_tk, c_fontsize, c_qm, zdfj1})
+        w->installEventFilter(this);
 }
 
 void bd::load() {
@@ -240,7 +297,7 @@ void bd::load() {
 }
 
 void bd::paint_colour_box(QLineEdit* box, std::uint32_t colour) {
-    QColor c(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
+    const QColor c = to_qcolor(colour);
     QPalette p = box->palette();
     for (auto role : {QPalette::Base, QPalette::Text, QPalette::Window, QPalette::WindowText}) {
         p.setColor(QPalette::Active, role, c);
@@ -248,6 +305,20 @@ void bd::paint_colour_box(QLineEdit* box, std::uint32_t colour) {
         p.setColor(QPalette::Disabled, role, c);
     }
     box->setPalette(p);
+}
+
+void bd::show_background_colour(std::uint32_t colour) {
+    paint_colour_box(c_bjcolor, colour);
+    QPalette p = s_text->palette();
+    p.setColor(QPalette::Base, to_qcolor(colour));
+    s_text->setPalette(p);
+}
+
+void bd::show_text_colour(std::uint32_t colour) {
+    paint_colour_box(c_wzcolor, colour);
+    QPalette p = s_text->palette();
+    p.setColor(QPalette::Text, to_qcolor(colour));
+    s_text->setPalette(p);
 }
 
 QString bd::text(Setting s) const {
@@ -385,6 +456,106 @@ void bd::v_tpks_click() {
     }
 }
 
+void bd::sf_read_click() {
+    auto chosen = dialogs_->open_file(this, QStringLiteral("请选择要转换的电子书源文件(txt文件)"),
+                                      QStringLiteral("文本文件(*.txt)"), QCoreApplication::applicationDirPath());
+    if (!chosen) return;
+    const QString shown = QDir::toNativeSeparators(*chosen);
+    // Never create the file, and change nothing when it cannot be read.
+    QFileInfo info(*chosen);
+    if (!info.exists() || info.isDir()) {
+        dialogs_->message(this, QStringLiteral("找不到文件：\n%1").arg(shown), kErrorTitle,
+                          DialogProvider::Icon::Exclamation);
+        return;
+    }
+    bool loaded = false;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    {
+        std::string error;
+        auto content = read_text_file(std::filesystem::path(QFile::encodeName(*chosen).toStdString()),
+                                      TextEncoding::Auto, error);
+        if (content) {
+            sf_file->setText(shown);
+            set_source_text(QString::fromStdU16String(*content));
+            loaded = true;
+        }
+    }
+    QGuiApplication::restoreOverrideCursor();
+    if (!loaded) {
+        dialogs_->message(this, QStringLiteral("文件无法读取：\n%1").arg(shown), kErrorTitle,
+                          DialogProvider::Icon::Exclamation);
+        return;
+    }
+    s_text->setFocus();
+}
+
+void bd::c_fontsize_click() { update_estimate(); }
+
+void bd::c_bjcolor_dblclick() {
+    auto c = dialogs_->choose_color(this);
+    if (!c) return;
+    const std::uint32_t v = colour_value(*c);
+    c_bjcolor->setText(QString::number(v));
+    show_background_colour(v);
+}
+
+void bd::c_wzcolor_dblclick() {
+    auto c = dialogs_->choose_color(this);
+    if (!c) return;
+    const std::uint32_t v = colour_value(*c);
+    c_wzcolor->setText(QString::number(v));
+    show_text_colour(v);
+}
+
+void bd::c_bjtpr_click() {
+    // Cancelling clears the picture: it is how the user goes back to a plain background.
+    auto chosen = dialogs_->open_file(this, QStringLiteral("请选择要作为背景的图片"),
+                                      QStringLiteral("所有图片文件(*.jpg,*.bmp,*.gif) (*.jpg *.bmp *.gif)"),
+                                      QCoreApplication::applicationDirPath());
+    c_bjtp->setText(chosen ? QDir::toNativeSeparators(*chosen) : QString());
+}
+
+void bd::c_mlr_click() {
+    auto chosen = dialogs_->choose_folder(this, QStringLiteral("请选择要生成的电子书目录"));
+    if (chosen) c_ml->setText(QDir::toNativeSeparators(*chosen));
+}
+
+namespace {
+void set_if_changed(QLineEdit* box, const QString& text) {
+    if (box->text() != text) box->setText(text);
+}
+}  // namespace
+
+void bd::c_tg_validate() {
+    set_if_changed(c_tg, validated(c_tg->text(), QStringLiteral("110"), 20, false));
+    update_estimate();
+}
+
+void bd::c_tk_validate() {
+    set_if_changed(c_tk, validated(c_tk->text(), QStringLiteral("128"), 20, false));
+    update_estimate();
+}
+
+void bd::c_fontsize_validate() {
+    const QString t = validated(c_fontsize->currentText(), QStringLiteral("9"), std::nullopt, true);
+    if (c_fontsize->currentText() != t) c_fontsize->setEditText(t);
+    update_estimate();
+}
+
+void bd::c_qm_validate() {
+    // Page numbers are 16-bit in the generator, so nothing above 32767 is kept.
+    set_if_changed(c_qm, validated(c_qm->text(), QStringLiteral("1"), std::nullopt, true, 32767));
+}
+
+void bd::zdfj1_validate() { set_if_changed(zdfj1, validated(zdfj1->text(), QStringLiteral("1"), 1, false)); }
+
+void bd::c_bjcolor_validate() {
+    auto c = colour_value(c_bjcolor->text());
+    const std::uint32_t v = c ? *c : 0xFFFFFF;
+    set_if_changed(c_bjcolor, QString::number(v));
+    show_background_colour(v);
+}
+
 void bd::closeEvent(QCloseEvent* event) {
     mk::runflag = 0;
     if (in_run_) closing_ = true;
@@ -403,9 +574,32 @@ void bd::showEvent(QShowEvent* event) {
 }
 
 bool bd::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonDblClick && watched == v_2) {
-        v_2_dblclick();
-        return true;
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == v_2) {
+            v_2_dblclick();
+            return true;
+        }
+        if (watched == c_bjcolor) {
+            c_bjcolor_dblclick();
+            return true;
+        }
+        if (watched == c_wzcolor) {
+            c_wzcolor_dblclick();
+            return true;
+        }
+    }
+    if (event->type() == QEvent::FocusOut) {
+        // Only a move to another control validates, as with Tab or a click; the
+        // window going to the background or a box's own list opening does not.
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (watched == c_tg) c_tg_validate();
+            else if (watched == c_tk) c_tk_validate();
+            else if (watched == c_fontsize) c_fontsize_validate();
+            else if (watched == c_qm) c_qm_validate();
+            else if (watched == zdfj1) zdfj1_validate();
+            else if (watched == c_bjcolor) c_bjcolor_validate();
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

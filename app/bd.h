@@ -78,6 +78,21 @@ public:
     void v_2_dblclick();
     void zdfj_click();
     void v_tpks_click();
+    void sf_read_click();
+    void c_fontsize_click();
+    void c_bjcolor_dblclick();
+    void c_wzcolor_dblclick();
+    void c_bjtpr_click();
+    void c_mlr_click();
+
+    // Run when the focus leaves the box (not when the window loses it): each one
+    // corrects the text in place and never refuses the focus change.
+    void c_tg_validate();
+    void c_tk_validate();
+    void c_fontsize_validate();
+    void c_qm_validate();
+    void zdfj1_validate();
+    void c_bjcolor_validate();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -88,6 +103,9 @@ private:
     void create_controls();
     void load();
     void paint_colour_box(QLineEdit* box, std::uint32_t colour);
+    // Paints a colour box and the matching colour of the s_text preview.
+    void show_background_colour(std::uint32_t colour);
+    void show_text_colour(std::uint32_t colour);
 
     std::unique_ptr<DialogProvider> own_dialogs_;
     DialogProvider* dialogs_;
