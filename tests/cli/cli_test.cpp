@@ -1,0 +1,195 @@
+// The command line as a user meets it: the real program, real files, exit codes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Cli : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("pagiro_cli_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return dir / name;
+    }
+
+    // Starts the program; the caller waits for it.
+    pid_t spawn(const std::vector<std::string>& args) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen((dir / "stdout").c_str(), "w", stdout);
+            freopen((dir / "stderr").c_str(), "w", stderr);
+            chdir(dir.c_str());
+            std::vector<char*> argv{const_cast<char*>(PAGIRO_BINARY)};
+            for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(PAGIRO_BINARY, argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+    Result finish(pid_t pid) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Result r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+        r.out = slurp(dir / "stdout");
+        r.err = slurp(dir / "stderr");
+        return r;
+    }
+    Result run(const std::vector<std::string>& args) { return finish(spawn(args)); }
+
+    std::set<std::string> files(const fs::path& folder) {
+        std::set<std::string> out;
+        if (!fs::exists(folder)) return out;
+        for (auto& e : fs::recursive_directory_iterator(folder))
+            if (e.is_regular_file()) out.insert(fs::relative(e.path(), folder).string());
+        return out;
+    }
+};
+
+std::string gbk_lines(int n) {
+    std::string t;
+    for (int k = 0; k < n; ++k) t += "\xD6\xD0\xCE\xC4 line " + std::to_string(k) + "\r\n";  // "中文 line k"
+    return t;
+}
+
+}  // namespace
+
+TEST_F(Cli, HelpVersionAndBadUsage) {
+    Result r = run({"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("pagiro convert TEXTFILE"), std::string::npos);
+    r = run({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("pagiro ", 0), 0u);
+    r = run({"frobnicate"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+    r = run({"convert"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("needs the text file"), std::string::npos);
+    r = run({"convert", "a.txt", "--no-such-option"});
+    EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(Cli, BadSettingsAreRefusedWithTheirName) {
+    write("a.txt", "abc");
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"--width", "19"}, "--width must be between 20"},
+        {{"--height", "abc"}, "--height must be a number"},
+        {{"--height", "20.5"}, "--height must be a whole number"},
+        {{"--font-size", "0"}, "--font-size must be between 1"},
+        {{"--first", "32768"}, "--first must be between 0 and 32767"},
+        {{"--volume-pages", "0"}, "--volume-pages must be between 1"},
+        {{"--format", "png"}, "--format must be jpg, gif or bmp"},
+        {{"--text-color", "red"}, "--text-color must be a decimal colour value"},
+        {{"--background-color", "16777216"}, "--background-color must be"},
+        {{"--encoding", "latin1"}, "--encoding must be"},
+        {{"--prefix", "../x"}, "--prefix must not hold a path separator"},
+    };
+    for (auto& c : cases) {
+        std::vector<std::string> args{"convert", "a.txt", "-o", "out"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result r = run(args);
+        EXPECT_EQ(r.code, 2) << c.args[0];
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "out")) << c.args[0];
+    }
+}
+
+TEST_F(Cli, ConvertsWithTheWindowsDefaults) {
+    write("novel.txt", gbk_lines(20));  // 20 short lines, 8 a page: 3 pages
+    Result r = run({"convert", "novel.txt"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto pages = files(dir / "电子书");
+    EXPECT_EQ(pages.size(), 3u);
+    EXPECT_TRUE(pages.count("kbwm000001.gif"));
+    EXPECT_NE(r.out.find("电子书生成完毕!\n共生成图片3张\n完成时间:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("将生成的所有文件全部复制到手机的相簿目录里即可!"), std::string::npos);
+    EXPECT_NE(r.err.find("page 1"), std::string::npos);  // progress line (not a terminal)
+}
+
+TEST_F(Cli, OptionsReachTheRun) {
+    write("novel.txt", "\xEF\xBB\xBF" + std::string("one\r\n\r\n\r\ntwo\r\n"));
+    Result r = run({"convert", "novel.txt", "-o", "pages", "--format", "bmp", "--prefix", "p", "--first", "7",
+                    "--height", "20", "--drop-empty-lines", "--volume-pages", "1", "--quiet",
+                    "--background-color", "#FF0000"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(files(dir / "pages"), (std::set<std::string>{"分卷1/p000007.bmp", "分卷2/p000008.bmp"}));
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    // #FF0000 is red: in BMP's blue, green, red order the first pixel reads 00 00 FF.
+    std::string bmp = slurp(dir / "pages" / "分卷1" / "p000007.bmp");
+    ASSERT_GT(bmp.size(), 60u);
+    unsigned offset = static_cast<unsigned char>(bmp[10]) | static_cast<unsigned char>(bmp[11]) << 8;
+    EXPECT_EQ(bmp.substr(offset, 3), std::string("\x00\x00\xFF", 3));
+}
+
+TEST_F(Cli, FailuresExitWithOneAndAPlainMessage) {
+    Result r = run({"convert", "missing.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot read missing.txt: no such file"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "missing.txt"));
+
+    write("a.txt", "abc");
+    r = run({"convert", "a.txt", "-o", "no/such/folder"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot create the output folder no/such/folder: its parent folder does not exist"),
+              std::string::npos)
+        << r.err;
+
+    r = run({"convert", "a.txt", "--width", "20", "--font-size", "13"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("not one line or column"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, SigtermStopsLikeTheStopButton) {
+    write("big.txt", gbk_lines(200000));
+    pid_t pid = spawn({"convert", "big.txt", "-o", "out", "--format", "bmp"});
+    // Wait until pages are being written, then ask it to stop.
+    for (int k = 0; k < 200 && files(dir / "out").size() < 3; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGTERM);
+    Result r = finish(pid);
+    EXPECT_EQ(r.code, 143) << r.err;
+    auto pages = files(dir / "out");
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_LT(pages.size(), 50000u);
+    std::ostringstream count;
+    count << "共生成图片" << pages.size() << "张";
+    EXPECT_NE(r.out.find(count.str()), std::string::npos) << r.out;
+    // Every page left behind is whole.
+    for (auto& p : pages) EXPECT_EQ(fs::file_size(dir / "out" / p), 54u + 128u * 3u * 110u) << p;
+}
