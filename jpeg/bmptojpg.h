@@ -1,0 +1,150 @@
+#pragma once
+// bmptojpg: our baseline JPEG (JFIF) encoder. One object takes one picture from a
+// pixel view and writes it with 8-bit samples, Huffman tables built for that very
+// picture, and either one grey component or three colour components (Y, Cb, Cr)
+// with selectable sampling factors. Standard library only.
+//
+// Order of use: Quality and SetSamplingFrequencies (optional), then SampleHDC,
+// then SaveFile as often as wanted. Comment may be set at any time before SaveFile.
+// Failures are raised as VbError: number 1 with a fixed description for the
+// encoder's own checks, 6 for an overflow, 9 for an index out of range, and the
+// file errors 75 / 76 when the file cannot be written.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/pixel_view.h"
+
+class bmptojpg {
+public:
+    bmptojpg();
+
+    // Quality 1 .. 100; any other value is ignored without an error.
+    void Quality(int vData);
+    int Quality() const;
+
+    // Sampling factors 1 .. 4 of Y, Cb and Cr. H2, V2, H3 and V3 all 0 selects grey
+    // (one component sampled 1 x 1). Discards a picture taken in before.
+    void SetSamplingFrequencies(int H1, int V1, int H2, int V2, int H3, int V3);
+
+    // Takes in the lWidth x lHeight rectangle whose top-left corner is
+    // (lSrcLeft, lSrcTop) in the view. Pixels of the rectangle that lie outside
+    // the view (or all of them, for an empty view) read as black, as a bitmap's
+    // device context gives black outside the bitmap. Returns 0 when the picture
+    // was taken in, 1 when no drawing surface could be made (a width or height
+    // below 1, or no memory for it); after a 1 the object holds no picture.
+    int SampleHDC(const pagiro::PixelView& lHDC, int lWidth, int lHeight, int lSrcLeft, int lSrcTop);
+
+    // The comment is taken as bytes already in the file's character set (ANSI):
+    // every byte is one character and is written as it is. At most 65533 bytes.
+    void Comment(const std::string& Value);
+    std::string Comment() const;
+
+    // Writes the picture to FileName (a UTF-8 path). Returns 1 for an empty name
+    // (nothing done) and 0 when written. The file is written under a temporary
+    // name in the same folder and then put in place, so a failure never leaves a
+    // partial file behind and an older, longer file is replaced whole.
+    int SaveFile(const std::string& FileName);
+
+private:
+    friend struct bmptojpg_test_access;
+
+    struct ComponentRecord {
+        int Id = 0;
+        int H = 0;
+        int V = 0;
+        int QuantTable = 0;
+        std::vector<std::int16_t> Coefficients;
+    };
+    struct QuantTableRecord {
+        std::array<std::int16_t, 64> Values{};
+        std::array<float, 64> Multipliers{};
+    };
+    struct HuffmanTableRecord {
+        std::array<std::uint8_t, 16> Counts{};
+        std::array<std::uint8_t, 256> Symbols{};
+        std::array<std::int32_t, 256> CodeMask{};
+        std::array<std::int32_t, 256> Code{};
+    };
+    // Which component each scan position codes, and with which tables.
+    struct ScanPlan {
+        std::vector<int> component;
+        std::vector<int> dc_table;
+        std::vector<int> ac_table;
+    };
+    struct ScanGroup {
+        int first;
+        int last;
+    };
+    using SymbolCounts = std::array<std::int32_t, 257>;
+
+    // DCT and quantization
+    void ForwardDCT();
+    void ScaleQuantTable(int n);
+    void QuantizeBlock(std::vector<std::int16_t>& coefficients, std::int32_t& p, const std::array<float, 64>& multipliers);
+    void FillQuantTables(int q);
+
+    // Huffman table optimisation
+    static void OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& counts);
+    static void ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol);
+    static void CountACSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts);
+    static void CountDCSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts);
+    void CountDCSymbolsInterleaved(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts, int H, int V) const;
+    void CountDummyBlockEOBs(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts, int H, int V) const;
+    std::int32_t OptimizeTables(const ScanPlan& plan, int first, int last);
+
+    // Huffman coding
+    void ResetBitBuffer();
+    void FlushBitBuffer();
+    void WriteBits(std::int32_t mask, std::int32_t value);
+    void EncodeBlock(const std::vector<std::int16_t>& coefficients, std::int32_t& p, std::int32_t& predictor, int dc_table, int ac_table);
+    void EncodeSingleScan(int component, int dc_table, int ac_table);
+    void EncodeInterleavedScan(const ScanPlan& plan, int first, int last);
+    void EncodeScans(const ScanPlan& plan, int first, int last);
+    std::vector<ScanGroup> ScanGroups(const ScanPlan& plan, int first, int last) const;
+    // Walks one component's blocks in the MCU order of an interleaved scan, handing
+    // each real block's start to `visit`, and -1 for each dummy block.
+    void WalkInterleaved(std::size_t coefficient_count, int H, int V, const std::function<void(std::int64_t)>& visit) const;
+
+    // File writer
+    void PutByte(std::int64_t index, int value);
+    void WriteMarker(int code);
+    void WriteJFIFHeader();
+    void WriteComment(const std::string& text);
+    void WriteQuantTable(std::int32_t start, int id);
+    void WriteFrameHeader(int code);
+    void WriteHuffmanTable(std::int32_t start, int id, bool ac);
+    void WriteScanHeader(const ScanPlan& plan, int first, int last);
+
+    // Settings
+    int Quality_ = 75;
+    std::string Comment_;
+    int ComponentCount = 3;
+    std::vector<ComponentRecord> Components;
+    int HMax = 2;
+    int VMax = 2;
+
+    // Picture
+    int Precision = 0;
+    int Width = 0;
+    int Height = 0;
+
+    // Fixed tables. ZigZag[column][row].
+    int ZigZag[8][8]{};
+    std::array<std::int16_t, 64> LuminanceBase{};
+    std::array<std::int16_t, 64> ChrominanceBase{};
+    std::array<double, 8> ScaleFactors{};
+
+    std::array<QuantTableRecord, 4> QuantTables{};
+    std::array<HuffmanTableRecord, 4> DCTables{};
+    std::array<HuffmanTableRecord, 4> ACTables{};
+
+    // Working storage. Block[column][row].
+    float Block[8][8]{};
+    std::vector<std::uint8_t> FileData;
+    std::int32_t FilePos = 0;
+    std::int32_t CurrentByte = 0;
+    std::int32_t BitMask = 128;
+};

@@ -1,0 +1,49 @@
+#pragma once
+// Small helpers shared by the encoder's sources: rounding and checked indexing.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/vb_error.h"
+
+namespace bmptojpg_detail {
+
+// Nearest whole number, halves to even, whatever the floating-point rounding mode.
+inline double round_half_even(double x) {
+    const double f = std::floor(x);
+    const double frac = x - f;
+    if (frac > 0.5) return f + 1.0;
+    if (frac < 0.5) return f;
+    return std::fmod(f, 2.0) == 0.0 ? f : f + 1.0;
+}
+
+inline std::int32_t round_to_i32(double x) {
+    const double r = round_half_even(x);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw VbError::overflow();
+    return static_cast<std::int32_t>(r);
+}
+
+inline void check_index(std::int64_t index, std::size_t size) {
+    if (index < 0 || static_cast<std::uint64_t>(index) >= size) throw VbError::subscript_out_of_range();
+}
+
+inline void check_table_id(int id) {
+    if (id < 0 || id > 3) throw VbError::subscript_out_of_range();
+}
+
+// 32-bit signed sum, raising an overflow where it does not fit.
+inline std::int32_t add_i32(std::int64_t a, std::int64_t b) {
+    const std::int64_t s = a + b;
+    if (s < INT32_MIN || s > INT32_MAX) throw VbError::overflow();
+    return static_cast<std::int32_t>(s);
+}
+
+// Magnitude category: the number of bits of |v|.
+inline int magnitude_category(std::int64_t v) {
+    if (v < 0) v = -v;
+    int n = 0;
+    while (v >= (std::int64_t{1} << n)) ++n;
+    return n;
+}
+
+}  // namespace bmptojpg_detail
