@@ -462,8 +462,7 @@ void bd::sf_read_click() {
     if (!chosen) return;
     const QString shown = QDir::toNativeSeparators(*chosen);
     // Never create the file, and change nothing when it cannot be read.
-    QFileInfo info(*chosen);
-    if (!info.exists() || info.isDir()) {
+    if (!QFileInfo::exists(*chosen)) {
         dialogs_->message(this, QStringLiteral("找不到文件：\n%1").arg(shown), kErrorTitle,
                           DialogProvider::Icon::Exclamation);
         return;
