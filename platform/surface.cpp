@@ -5,9 +5,11 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QImageReader>
-#include <QSaveFile>
+#include <QFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 namespace pagiro {
 
@@ -23,31 +25,42 @@ int font_pixel_size(double points) {
     return int(px);
 }
 
-QFont page_font(const QString& family, double points) {
+QFont page_font(const QString& family, double points, QFont::HintingPreference hinting) {
     QFont font(family);
+    font.setFamilies({family, QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Zen Hei Sharp")});
     font.setPixelSize(font_pixel_size(points));
     font.setStyleStrategy(QFont::NoAntialias);
-    font.setHintingPreference(QFont::PreferFullHinting);
+    font.setHintingPreference(hinting);
     font.setKerning(false);
     return font;
 }
 
 bool write_file_atomically(const QString& path, const QByteArray& bytes, QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
-        return false;
+    // A temporary file beside the page, renamed over it when complete. Unlike
+    // QSaveFile this does not sync every page to disk, which would dominate a run.
+    QFile temp;
+    for (int attempt = 0;; ++attempt) {
+        temp.setFileName(path + QStringLiteral(".%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0')));
+        if (temp.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
+        if (!temp.exists() || attempt == 8) {
+            if (error) *error = temp.errorString();
+            return false;
+        }
     }
-    if (file.write(bytes) != bytes.size()) {
-        if (error) *error = file.errorString();
-        file.cancelWriting();
-        return false;
+    const bool written = temp.write(bytes) == bytes.size() && temp.flush();
+    if (!written && error) *error = temp.errorString();
+    temp.close();
+    if (written && temp.error() == QFileDevice::NoError) {
+        std::error_code ec;
+        std::filesystem::rename(std::filesystem::path(temp.fileName().toStdU16String()),
+                                std::filesystem::path(path.toStdU16String()), ec);
+        if (!ec) return true;
+        if (error) *error = QString::fromStdString(ec.message());
+    } else if (written && error) {
+        *error = temp.errorString();
     }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    temp.remove();
+    return false;
 }
 
 PageSurface::PageSurface()
@@ -86,11 +99,17 @@ bool PageSurface::set_background_picture(const QString& path, QString* error) {
 }
 
 void PageSurface::set_font(const QString& family, double points) {
-    font_ = page_font(family, points);
+    font_ = page_font(family, points, hinting_);
     if (painter_.isActive()) {
         painter_.setFont(font_);
         ascent_ = painter_.fontMetrics().ascent();
     }
+}
+
+void PageSurface::set_hinting(QFont::HintingPreference hinting) {
+    hinting_ = hinting;
+    font_.setHintingPreference(hinting);
+    if (painter_.isActive()) painter_.setFont(font_);
 }
 
 QString PageSurface::resolved_family() const { return QFontInfo(font_).family(); }

@@ -20,9 +20,13 @@ QColor colour_from_win(std::uint32_t value);
 // points × 96 / 72, halves away from zero, at least 1.
 int font_pixel_size(double points);
 
-// The font pages are drawn with: that pixel size, no anti-aliasing, full hinting,
-// no kerning (the layout is a fixed grid).
-QFont page_font(const QString& family, double points);
+// The font pages are drawn with: that pixel size, no anti-aliasing, full hinting
+// unless asked otherwise, no kerning (the layout is a fixed grid). A family that is
+// not installed, and characters the family lacks, fall back to a Ming face with
+// hand-tuned small bitmaps rather than to whatever the system picks: outline-only
+// fallbacks lose strokes when drawn in two colours at 12 px.
+QFont page_font(const QString& family, double points,
+                QFont::HintingPreference hinting = QFont::PreferFullHinting);
 
 class PageSurface {
 public:
@@ -44,6 +48,9 @@ public:
     bool has_background_picture() const { return !background_.isNull(); }
 
     void set_font(const QString& family, double points);
+    // Full hinting suits most faces; some outline-only CJK faces keep all their
+    // strokes at small sizes only without it.
+    void set_hinting(QFont::HintingPreference hinting);
     const QFont& font() const { return font_; }
     // The family actually used; differs from the one asked for when that is not installed.
     QString resolved_family() const;
@@ -73,6 +80,7 @@ private:
     QFont font_;
     QColor text_colour_;
     QColor background_colour_;
+    QFont::HintingPreference hinting_ = QFont::PreferFullHinting;
     int ascent_ = 0;
     // Kept open across the lines of a page; closed whenever the pixels are read.
     mutable QPainter painter_;

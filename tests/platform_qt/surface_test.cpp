@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFontMetrics>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -57,14 +58,29 @@ TEST(PageSurface, PointSizesBecomeScreenPixelSizes) {
     EXPECT_TRUE(s.font().styleStrategy() & QFont::NoAntialias);
     EXPECT_EQ(s.font().hintingPreference(), QFont::PreferFullHinting);
     EXPECT_EQ(s.resolved_family(), cjk_family());
+
+    // A face that is not installed falls back to one that has Chinese glyphs.
+    s.set_font("No Such Face Pagiro", 9);
+    EXPECT_NE(s.resolved_family(), "No Such Face Pagiro");
+    EXPECT_EQ(s.font().pixelSize(), 12);
+    if (cjk_family() == "AR PL UMing CN") {
+        EXPECT_EQ(s.resolved_family(), "AR PL UMing CN");
+    }
 }
 
-TEST(PageSurface, LinesSitInTheirSlotsInTwoColoursOnly) {
+class PageSurfaceSlots : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PageSurfaceSlots, LinesSitInTheirSlotsInTwoColoursOnly) {
     PageSurface s;
     s.set_size(128, 110);
-    s.set_font(cjk_family(), 9);
+    s.set_font(*GetParam() ? QString::fromUtf8(GetParam()) : cjk_family(), 9);
     s.set_colors(0x00336699, 0x00E0F0FF);
     const QRgb back = colour_from_win(0x00E0F0FF).rgb();
+    // The text cell: ascent + descent rows from the top. Chinese faces fit the 13-pixel pitch.
+    const int cell = QFontMetrics(s.font()).height();
+    if (!*GetParam()) {
+        EXPECT_LE(cell, 13);
+    }
     for (const QString& line : {QStringLiteral("中文字"), QStringLiteral("Agjy|[]_"), QStringLiteral("国。,abc")}) {
         for (int n = 0; n < 8; ++n) {
             const int top = 13 * n + 4;
@@ -73,7 +89,7 @@ TEST(PageSurface, LinesSitInTheirSlotsInTwoColoursOnly) {
             const QRect ink = ink_box(s.image(), back);
             ASSERT_FALSE(ink.isEmpty()) << line.toStdString() << " slot " << n;
             EXPECT_GE(ink.top(), top) << line.toStdString() << " slot " << n;
-            EXPECT_LE(ink.bottom(), top + 12) << line.toStdString() << " slot " << n;
+            EXPECT_LE(ink.bottom(), top + cell - 1) << line.toStdString() << " slot " << n;
             EXPECT_LE(ink.top(), top + 4) << line.toStdString() << " slot " << n;
             EXPECT_GE(ink.left(), 4);
         }
@@ -82,6 +98,9 @@ TEST(PageSurface, LinesSitInTheirSlotsInTwoColoursOnly) {
     for (int n = 0; n < 8; ++n) s.print(4, 13 * n + 4, QStringLiteral("天地玄黄宇宙洪荒日月"));
     EXPECT_EQ(colours_of(s.image()), (std::set<unsigned>{0x996633u, 0xFFF0E0u}));
 }
+
+// The installed Chinese face, the default face name (not installed here), a Latin face.
+INSTANTIATE_TEST_SUITE_P(Faces, PageSurfaceSlots, ::testing::Values("", "宋体", "DejaVu Sans"));
 
 TEST(PageSurface, FontAndColourChangesApplyWithinAPage) {
     PageSurface s;

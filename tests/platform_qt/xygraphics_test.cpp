@@ -71,13 +71,14 @@ void draw_page(XYGraphics& g, const QString& w, const QString& h, const QString&
 TEST(XYGraphics, WritesTheDrawnPageAsATransparentGif89a) {
     ASSERT_TRUE(XYGraphics::available());
     QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("电子书/分卷1"));
     XYGraphics g;
     for (int page = 0; page < 2; ++page) {
         // Second page: other size and colours on the same object.
         const QString w = page ? "100" : "128", h = page ? "60" : "110";
         const QString back = page ? "255" : "16777215", text = page ? "16711680" : "0";
         draw_page(g, w, h, back, text);
-        const QString path = dir.filePath(QString("kbwm%1.gif").arg(page));
+        const QString path = dir.filePath(QString("电子书/分卷1/kbwm%1.gif").arg(page));
         g.SaveAs(path);
 
         PageSurface reference;
@@ -108,6 +109,7 @@ TEST(XYGraphics, WritesTheDrawnPageAsATransparentGif89a) {
         EXPECT_GT(text_pixels, 100);
     }
     EXPECT_EQ(g.pixels().data, nullptr);
+    EXPECT_EQ(QDir(dir.filePath("电子书/分卷1")).entryList(QDir::Files), (QStringList{"kbwm0.gif", "kbwm1.gif"}));
 }
 
 TEST(XYGraphics, OpaqueWhenNotAskedForTransparency) {
