@@ -129,6 +129,28 @@ TEST_F(Runs, AStopAtTheStartOfAPageWritesItEmpty) {
     EXPECT_EQ(host.summary()[1], "共生成图片1张");
 }
 
+TEST_F(Runs, InkOfEachLineLiesInItsSlot) {
+    // Six lines: the third is empty, and so is the fifth, which the full fourth line's
+    // CR LF opens. Only slots 0, 1, 3 and 5 hold ink.
+    host.set(Setting::s_text, "中文中文\r\nabc\r\n\r\n国国国国国国国国国国\r\n,");
+    host.start();
+    QImage page(dir.q("out/kbwm000001.bmp"));
+    ASSERT_EQ(page.size(), QSize(128, 110));
+    std::set<int> inked_slots;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            if (page.pixel(x, y) == qRgb(255, 255, 255)) continue;
+            ASSERT_GE(x, 4) << "ink left of the margin at " << x << "," << y;
+            ASSERT_GE(y, 4);
+            int slot = (y - 4) / 13;
+            ASSERT_LT(y, 4 + 13 * slot + 13);
+            inked_slots.insert(slot);
+        }
+    }
+    EXPECT_EQ(inked_slots, (std::set<int>{0, 1, 3, 5}));
+    EXPECT_EQ(host.page_text(), "中文中文abc国国国国国国国国国国,");
+}
+
 TEST_F(Runs, FirstPageAndVolumes) {
     host.set(Setting::s_text, lines(40));  // 5 pages
     host.set(Setting::c_qm, "7");
