@@ -120,18 +120,6 @@ TEST(PageSurface, FontAndColourChangesApplyWithinAPage) {
     EXPECT_EQ(colours_of(img.copy(0, 40, 128, 30)), (std::set<unsigned>{0xFF0000u, 0xFFFFFFu}));
 }
 
-TEST(PageSurface, AnImageTakenEarlierIsNotChangedByLaterDrawing) {
-    PageSurface s;
-    s.set_size(40, 20);
-    s.set_font(cjk_family(), 9);
-    s.set_colors(kBlack, kWhite);
-    s.clear();
-    const QImage blank = s.image();
-    s.print(2, 2, QStringLiteral("中文"));
-    EXPECT_EQ(colours_of(blank), std::set<unsigned>{0xFFFFFFu});
-    EXPECT_EQ(colours_of(s.image()).size(), 2u);
-}
-
 TEST(PageSurface, BackgroundPictureSitsTopLeftThroughEveryClear) {
     QTemporaryDir dir;
     QImage pic(20, 10, QImage::Format_RGB32);
