@@ -65,7 +65,7 @@ void expect_bad_table(F&& f) {
 
 }  // namespace
 
-TEST(HuffmanTables, SmallExamplesAndTheTieRule) {
+TEST(JpegHuffmanTables, SmallExamplesAndTheTieRule) {
     auto one = counts_of({{0, 7}});
     auto t = A::optimize(one, 11);
     EXPECT_EQ(t.counts[0], 1);
@@ -91,7 +91,7 @@ TEST(HuffmanTables, SmallExamplesAndTheTieRule) {
     EXPECT_EQ(t.code[3], -1);
 }
 
-TEST(HuffmanTables, FibonacciCountsAreLimitedToSixteenBits) {
+TEST(JpegHuffmanTables, FibonacciCountsAreLimitedToSixteenBits) {
     A::Counts c{};
     std::int32_t a = 1, b = 1;
     for (int s = 0; s < 30; ++s) {
@@ -114,7 +114,7 @@ TEST(HuffmanTables, FibonacciCountsAreLimitedToSixteenBits) {
     EXPECT_EQ(t.code[t.symbols.back()], 0xFFFE);
 }
 
-TEST(HuffmanTables, InvalidTablesAreRejected) {
+TEST(JpegHuffmanTables, InvalidTablesAreRejected) {
     std::array<std::uint8_t, 16> counts{};
     counts[0] = 2;  // two codes of one bit leave no room
     expect_bad_table([&] { A::expand(counts, {0, 1}, 11); });
@@ -133,7 +133,7 @@ TEST(HuffmanTables, InvalidTablesAreRejected) {
     EXPECT_EQ(code_bits(ok, 6), "10");
 }
 
-class BlockCoding : public ::testing::Test {
+class JpegBlockCoding : public ::testing::Test {
 protected:
     void SetUp() override {
         A::install_tables(e, counts_of({{0, 9}, {1, 5}, {2, 4}}),
@@ -150,7 +150,7 @@ protected:
     A::Table dc, ac;
 };
 
-TEST_F(BlockCoding, DcDifferences) {
+TEST_F(JpegBlockCoding, DcDifferences) {
     const std::pair<int, int> cases[] = {{1, 1}, {-1, 1}, {3, 2}, {-3, 2}, {0, 0}};
     for (auto [diff, category] : cases) {
         std::vector<std::int16_t> block(64, 0);
@@ -163,7 +163,7 @@ TEST_F(BlockCoding, DcDifferences) {
     EXPECT_EQ(value_bits(1, 1) + value_bits(-1, 1) + value_bits(3, 2) + value_bits(-3, 2), "101100");
 }
 
-TEST_F(BlockCoding, RunsZrlAndEob) {
+TEST_F(JpegBlockCoding, RunsZrlAndEob) {
     std::int32_t predictor = 0;
     std::vector<std::int16_t> block(64, 0);
     block[63] = 1;  // 62 zeros then a coefficient: three ZRL, symbol 0xE1, no EOB
@@ -187,7 +187,7 @@ TEST_F(BlockCoding, RunsZrlAndEob) {
     expect_bits(encode(block, predictor), expected + code_bits(ac, 0x00));
 }
 
-TEST(BitWriter, StuffingPaddingAndGrowth) {
+TEST(JpegBitWriter, StuffingPaddingAndGrowth) {
     bmptojpg e;
     A::start_output(e);
     A::write_bits(e, 4, 0b101);
@@ -214,7 +214,7 @@ TEST(BitWriter, StuffingPaddingAndGrowth) {
     EXPECT_EQ(bytes[128], 0x7F);
 }
 
-TEST(ScanGrouping, Examples) {
+TEST(JpegScanGrouping, Examples) {
     using G = std::vector<std::pair<int, int>>;
     auto groups = [](int h1, int v1, int h2, int v2, int h3, int v3) {
         bmptojpg e;
@@ -232,7 +232,7 @@ TEST(ScanGrouping, Examples) {
     EXPECT_EQ(groups(2, 2, 2, 2, 3, 1), (G{{0, 1}, {2, 2}}));  // 4 + 4 + 3 = 11 blocks
 }
 
-TEST(McuOrder, DummyBlocksOfA24By24Picture) {
+TEST(JpegMcuOrder, DummyBlocksOfA24By24Picture) {
     const auto pic = jpeg_test::smooth_picture(24, 24, 2);
     bmptojpg e;
     ASSERT_EQ(e.SampleHDC(pic.view(), 24, 24, 0, 0), 0);
@@ -253,7 +253,7 @@ TEST(McuOrder, DummyBlocksOfA24By24Picture) {
     }
 }
 
-TEST(McuOrder, DummyBlocksCountAnEndOfBlock) {
+TEST(JpegMcuOrder, DummyBlocksCountAnEndOfBlock) {
     // Noise at quality 100 leaves every real luminance block with a non-zero last
     // coefficient, so only the dummy blocks code an end-of-block.
     const auto pic = jpeg_test::random_picture(24, 24, 11);
@@ -273,7 +273,7 @@ TEST(McuOrder, DummyBlocksCountAnEndOfBlock) {
     std::remove(path.c_str());
 }
 
-TEST(Estimate, UniformGreyPicture) {
+TEST(JpegEstimate, UniformGreyPicture) {
     jpeg_test::Picture grey{24, 8, std::vector<std::uint8_t>(24 * 8 * 3, 128)};
     bmptojpg e;
     e.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);

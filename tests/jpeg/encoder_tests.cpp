@@ -29,7 +29,7 @@ std::vector<int> first_values(const std::array<std::int16_t, 64>& v, int n) { re
 
 }  // namespace
 
-TEST(EncoderSettings, DefaultsAndRejectedQuality) {
+TEST(JpegEncoderSettings, DefaultsAndRejectedQuality) {
     bmptojpg e;
     EXPECT_EQ(e.Quality(), 75);
     EXPECT_EQ(e.Comment(), "");
@@ -45,7 +45,7 @@ TEST(EncoderSettings, DefaultsAndRejectedQuality) {
     EXPECT_EQ(A::quant_values(e, 0), before);
 }
 
-TEST(EncoderSettings, SamplingFactorsAndTheirErrors) {
+TEST(JpegEncoderSettings, SamplingFactorsAndTheirErrors) {
     bmptojpg e;
     e.SetSamplingFrequencies(2, 2, 0, 0, 0, 0);
     EXPECT_EQ(A::component_count(e), 1);
@@ -65,7 +65,7 @@ TEST(EncoderSettings, SamplingFactorsAndTheirErrors) {
     EXPECT_EQ(A::max_factors(e), std::make_pair(4, 4));
 }
 
-TEST(EncoderSettings, CommentLength) {
+TEST(JpegEncoderSettings, CommentLength) {
     bmptojpg e;
     e.Comment(std::string(65533, 'a'));
     EXPECT_EQ(e.Comment().size(), 65533u);
@@ -73,7 +73,7 @@ TEST(EncoderSettings, CommentLength) {
     EXPECT_EQ(e.Comment(), std::string(65533, 'a'));
 }
 
-TEST(QuantTables, QualityScaling) {
+TEST(JpegQuantTables, QualityScaling) {
     bmptojpg e;
     EXPECT_EQ(first_values(A::quant_values(e, 0), 16), (std::vector<int>{8, 6, 6, 8, 6, 6, 8, 8, 7, 8, 10, 9, 8, 10, 12, 20}));
     EXPECT_EQ(first_values(A::quant_values(e, 1), 16), (std::vector<int>{9, 10, 10, 12, 11, 12, 24, 14, 14, 24, 50, 34, 28, 34, 50, 50}));
@@ -97,7 +97,7 @@ TEST(QuantTables, QualityScaling) {
     EXPECT_EQ(A::quant_values(e, 1)[63], 166);  // (99 * 167 + 50) / 100 = 165.83
 }
 
-TEST(QuantTables, BaseTablesAndZigZag) {
+TEST(JpegQuantTables, BaseTablesAndZigZag) {
     bmptojpg e;
     const auto lum = A::luminance_base(e), chr = A::chrominance_base(e);
     EXPECT_EQ(first_values(lum, 8), (std::vector<int>{16, 11, 12, 14, 12, 10, 16, 14}));
@@ -112,7 +112,7 @@ TEST(QuantTables, BaseTablesAndZigZag) {
     for (int k = 0; k < 64; ++k) EXPECT_EQ(A::zigzag(e, natural[k] % 8, natural[k] / 8), k);
 }
 
-TEST(QuantTables, BadValuesAreRejected) {
+TEST(JpegQuantTables, BadValuesAreRejected) {
     bmptojpg e;
     A::set_quant_value(e, 0, 5, 0);
     expect_vb_error([&] { A::scale_quant_table(e, 0); }, 1, "Bad Quantization Table");
@@ -121,7 +121,7 @@ TEST(QuantTables, BadValuesAreRejected) {
     expect_vb_error([&] { A::scale_quant_table(e, 4); }, 9);
 }
 
-TEST(Dct, UniformBlocks) {
+TEST(JpegDct, UniformBlocks) {
     bmptojpg e;
     std::array<std::array<float, 8>, 8> block;
     for (auto& col : block) col.fill(127.0f);
@@ -145,7 +145,7 @@ TEST(Dct, UniformBlocks) {
     EXPECT_EQ(A::quantize(e, A::dct(e, block), A::multipliers(e, 0), p)[0], -100);
 }
 
-TEST(Dct, MatchesTheDefinitionAfterScaling) {
+TEST(JpegDct, MatchesTheDefinitionAfterScaling) {
     bmptojpg e;
     std::mt19937 rng(7);
     std::array<std::array<float, 8>, 8> block;
@@ -166,7 +166,7 @@ TEST(Dct, MatchesTheDefinitionAfterScaling) {
         }
 }
 
-TEST(Quantize, HalvesToEvenZigZagPlacesAndErrors) {
+TEST(JpegQuantize, HalvesToEvenZigZagPlacesAndErrors) {
     bmptojpg e;
     std::array<float, 64> ones;
     ones.fill(1.0f);
@@ -195,7 +195,7 @@ TEST(Quantize, HalvesToEvenZigZagPlacesAndErrors) {
     expect_vb_error([&] { A::quantize(e, block, ones, p); }, 6);
 }
 
-TEST(Sampling, PlanesAndGreyMatchColourLuminance) {
+TEST(JpegSampling, PlanesAndGreyMatchColourLuminance) {
     const auto pic = jpeg_test::smooth_picture(37, 10, 3);
     bmptojpg colour, grey;
     grey.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
@@ -212,7 +212,7 @@ TEST(Sampling, PlanesAndGreyMatchColourLuminance) {
     EXPECT_EQ(A::coefficients(page, 2).size(), 64u * 56u);
 }
 
-TEST(Sampling, PaddingRepeatsTheLastColumnAndRow) {
+TEST(JpegSampling, PaddingRepeatsTheLastColumnAndRow) {
     // A 10 x 10 picture: black except the last column and row, which are white.
     // Padded to 16 x 16, the block holds white in columns 9 .. 15 and rows 9 .. 15;
     // the same picture drawn 16 x 16 by hand encodes to the same coefficients.
@@ -232,7 +232,7 @@ TEST(Sampling, PaddingRepeatsTheLastColumnAndRow) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(A::coefficients(a, c), A::coefficients(b, c)) << c;
 }
 
-TEST(Sampling, OutsideTheViewIsBlackAndBadSizesFail) {
+TEST(JpegSampling, OutsideTheViewIsBlackAndBadSizesFail) {
     const auto pic = jpeg_test::smooth_picture(20, 20, 5);
     jpeg_test::Picture black{16, 16, std::vector<std::uint8_t>(768, 0)};
     bmptojpg a, b;
@@ -251,7 +251,7 @@ TEST(Sampling, OutsideTheViewIsBlackAndBadSizesFail) {
     expect_vb_error([&] { e.SampleHDC(pic.view(), 30000, 30000, 0, 0); }, 6);
 }
 
-TEST(Sampling, PlanesPaddedAlikeButSizedDifferentlyAreDrawnApart) {
+TEST(JpegSampling, PlanesPaddedAlikeButSizedDifferentlyAreDrawnApart) {
     // Width 16 with horizontal factors 4 and 3: the planes are 16 and 12 wide,
     // both padded to 16, and each needs a drawing of its own. Left half red, right
     // half blue: blue-difference is low on the left and high on the right, with

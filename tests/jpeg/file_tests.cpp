@@ -32,7 +32,7 @@ std::vector<Segment> header_segments(const std::vector<std::uint8_t>& f) {
     return out;
 }
 
-class FileTest : public ::testing::Test {
+class JpegFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::path(::testing::TempDir()) / ("jpeg_file_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -57,7 +57,7 @@ int error_number(F&& f) {
 
 }  // namespace
 
-TEST_F(FileTest, DefaultPageLayout) {
+TEST_F(JpegFileTest, DefaultPageLayout) {
     const auto pic = jpeg_test::text_picture(128, 110, 9);
     bmptojpg e;
     ASSERT_EQ(e.SampleHDC(pic.view(), 128, 110, 0, 0), 0);
@@ -101,7 +101,7 @@ TEST_F(FileTest, DefaultPageLayout) {
     EXPECT_EQ(d.height, 110);
 }
 
-TEST_F(FileTest, GreyLayoutAndComments) {
+TEST_F(JpegFileTest, GreyLayoutAndComments) {
     const auto pic = jpeg_test::smooth_picture(40, 30, 1);
     bmptojpg e;
     e.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
@@ -130,7 +130,7 @@ TEST_F(FileTest, GreyLayoutAndComments) {
     EXPECT_EQ(std::string(segs2[1].body.begin(), segs2[1].body.end()), gbk);
 }
 
-TEST_F(FileTest, SavingTwiceGivesTheSameFile) {
+TEST_F(JpegFileTest, SavingTwiceGivesTheSameFile) {
     const auto pic = jpeg_test::smooth_picture(50, 20, 4);
     bmptojpg e;
     ASSERT_EQ(e.SampleHDC(pic.view(), 50, 20, 0, 0), 0);
@@ -139,7 +139,7 @@ TEST_F(FileTest, SavingTwiceGivesTheSameFile) {
     EXPECT_EQ(jpeg_test::read_file(file("a.jpg")), jpeg_test::read_file(file("b.jpg")));
 }
 
-TEST_F(FileTest, ALongerOldFileIsReplacedWhole) {
+TEST_F(JpegFileTest, ALongerOldFileIsReplacedWhole) {
     {
         std::ofstream old(file("page.jpg"), std::ios::binary);
         old << std::string(200000, 'x');
@@ -155,7 +155,7 @@ TEST_F(FileTest, ALongerOldFileIsReplacedWhole) {
     EXPECT_EQ(files_in_dir(), 1u);  // no temporary file left behind
 }
 
-TEST_F(FileTest, FailuresLeaveTheDiskAlone) {
+TEST_F(JpegFileTest, FailuresLeaveTheDiskAlone) {
     const auto pic = jpeg_test::smooth_picture(16, 16, 3);
     bmptojpg e;
     EXPECT_EQ(e.SaveFile(""), 1);
@@ -194,7 +194,7 @@ TEST_F(FileTest, FailuresLeaveTheDiskAlone) {
     EXPECT_EQ(error_number([&] { e.SaveFile(file("none.jpg")); }), 9);
 }
 
-TEST_F(FileTest, Utf8FileNames) {
+TEST_F(JpegFileTest, Utf8FileNames) {
     const auto pic = jpeg_test::text_picture(30, 30, 6);
     bmptojpg e;
     ASSERT_EQ(e.SampleHDC(pic.view(), 30, 30, 0, 0), 0);

@@ -4,7 +4,7 @@
 #include "oracle.h"
 #include "platform/resample.h"
 
-TEST(Resample, AreaAveraging) {
+TEST(JpegResample, AreaAveraging) {
     // 4 x 2 source in one row of values 0, 100, 200, 255 (grey), halved to 2 x 1.
     jpeg_test::Picture src{4, 2, {}};
     const int v[4] = {0, 100, 200, 255};
@@ -30,7 +30,7 @@ TEST(Resample, AreaAveraging) {
     EXPECT_FALSE(pagiro::resample_area(src.view(), 0, 0, 0, 1, out, 6, 1, 1));
 }
 
-TEST(Resample, NearestAndPixelFormats) {
+TEST(JpegResample, NearestAndPixelFormats) {
     const std::uint8_t bgrx[8] = {10, 20, 30, 0, 40, 50, 60, 0};  // two pixels
     pagiro::PixelView view{bgrx, 2, 1, 8, pagiro::PixelFormat::Bgrx32};
     std::uint8_t rgb[3];
