@@ -9,7 +9,7 @@ packages=(
   libicu-dev libgif-dev libjpeg-dev libjpeg-turbo-progs
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-wqy-zenhei
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps imagemagick xdotool
   python3-pil
 )
 

@@ -134,6 +134,16 @@ private slots:
         QTRY_VERIFY(w->c_qm->hasFocus());
         QCOMPARE(w->c_tk->text(), QStringLiteral("77"));
 
+        // A typed size stays what was typed: no completion from the list.
+        w->c_fontsize->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(w->c_fontsize->hasFocus());
+        w->c_fontsize->clearEditText();
+        QTest::keyClicks(w->c_fontsize, QStringLiteral("1"));
+        QTest::keyClick(w->c_fontsize, Qt::Key_Tab);
+        QTRY_VERIFY(!w->c_fontsize->hasFocus());
+        QCOMPARE(w->c_fontsize->currentText(), QStringLiteral("1"));
+        QCOMPARE(w->c_fontsize->count(), 7);
+
         w->c_qm->setText(QStringLiteral("-5"));
         QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
         QApplication::sendEvent(w->c_qm, &away);
