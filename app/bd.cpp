@@ -18,7 +18,9 @@
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QTextBlock>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 #include "generator/estimate.h"
@@ -224,6 +226,7 @@ void bd::create_controls() {
     s_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     s_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     s_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    s_text->setTabChangesFocus(true);  // Tab moves on to the next control, as in every other box
     auto label = [&](const QString& caption, const char* name, QRect r, int tab) {
         return place(new QLabel(caption, this), name, r, tab);
     };
@@ -254,7 +257,11 @@ void bd::create_controls() {
     // A control created earlier lies above one created later.
     for (auto it = placed.rbegin(); it != placed.rend(); ++it) it->widget->raise();
 
-    std::vector<Placed> by_tab = placed;
+    // Only controls that Tab can reach take part: a label or frame in the chain
+    // breaks Qt's ordering.
+    std::vector<Placed> by_tab;
+    std::copy_if(placed.begin(), placed.end(), std::back_inserter(by_tab),
+                 [](const Placed& p) { return (p.widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus; });
     std::sort(by_tab.begin(), by_tab.end(), [](const Placed& a, const Placed& b) { return a.tab < b.tab; });
     for (std::size_t k = 1; k < by_tab.size(); ++k) QWidget::setTabOrder(by_tab[k - 1].widget, by_tab[k].widget);
 

@@ -150,6 +150,26 @@ private slots:
         QCOMPARE(w->c_qm->text(), QStringLiteral("-5"));
     }
 
+    // Tab walks the boxes in the layout's order (so leaving each one validates it);
+    // the colour boxes and the disabled volumes box are skipped.
+    void tab_order() {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        w->s_text->setFocus();
+        QTRY_VERIFY(w->s_text->hasFocus());
+        QStringList seen;
+        for (int i = 0; i < 17; ++i) {
+            QWidget* f = QApplication::focusWidget();
+            QVERIFY(f);
+            seen << f->objectName();
+            QTest::keyClick(f, Qt::Key_Tab);
+        }
+        QCOMPARE(seen.join(u' '), QStringLiteral("s_text sf_file sf_read qckh c_fjqz c_qm c_tk c_tg c_font c_fontsize "
+                                                 "c_bjtp c_bjtpr c_ml c_mlr startok v_tpks zdfj"));
+        QCOMPARE(QApplication::focusWidget(), w->s_text);
+        QVERIFY(!w->text(pagiro::Setting::s_text).contains(u'\t'));
+    }
+
     void which_exits_recompute_the_estimate() {
         w->set_source_text(QString(1000, QChar(u'a')));
         QCOMPARE(w->v_1->text(), QStringLiteral("预计12页"));
