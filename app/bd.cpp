@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,6 +61,10 @@ QString validated(const QString& text, const QString& reset, std::optional<doubl
     v = vb_int(absolute ? std::fabs(v) : v);
     if (upper && v > *upper) return reset;
     return whole_text(v);
+}
+
+void set_if_changed(QLineEdit* box, const QString& text) {
+    if (box->text() != text) box->setText(text);
 }
 
 // A colour box holds a decimal colour value 0x00BBGGRR: digits only, at most 16777215.
@@ -525,12 +528,6 @@ void bd::c_mlr_click() {
     auto chosen = dialogs_->choose_folder(this, QStringLiteral("请选择要生成的电子书目录"));
     if (chosen) c_ml->setText(QDir::toNativeSeparators(*chosen));
 }
-
-namespace {
-void set_if_changed(QLineEdit* box, const QString& text) {
-    if (box->text() != text) box->setText(text);
-}
-}  // namespace
 
 void bd::c_tg_validate() {
     set_if_changed(c_tg, validated(c_tg->text(), QStringLiteral("110"), 20, false));
