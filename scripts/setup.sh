@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-wqy-zenhei
   xvfb xauth x11-apps imagemagick xdotool
-  python3-pil
+  python3-pil python3 time bc
 )
 
 missing=()

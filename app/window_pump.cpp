@@ -1,0 +1,38 @@
+#include "window_pump.h"
+
+#include <QCoreApplication>
+#include <chrono>
+
+#include "platform/dialogs.h"
+#include "platform/message.h"
+#include "platform/pump.h"
+
+namespace pagiro {
+namespace {
+
+void window_message(const std::string& text, const std::string& title, MessageIcon icon) {
+    QtDialogs dialogs;
+    auto i = icon == MessageIcon::Exclamation   ? DialogProvider::Icon::Exclamation
+             : icon == MessageIcon::Critical    ? DialogProvider::Icon::Critical
+             : icon == MessageIcon::Information ? DialogProvider::Icon::Information
+                                                : DialogProvider::Icon::None;
+    dialogs.message(nullptr, QString::fromStdString(text), QString::fromStdString(title), i);
+}
+
+}  // namespace
+
+void window_pump() {
+    using clock = std::chrono::steady_clock;
+    static clock::time_point last;
+    auto now = clock::now();
+    if (now - last < std::chrono::milliseconds(5)) return;
+    last = now;
+    QCoreApplication::processEvents();
+}
+
+void install_window_services() {
+    set_pump_handler(window_pump);
+    set_message_handler(window_message);
+}
+
+}  // namespace pagiro
