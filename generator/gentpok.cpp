@@ -193,6 +193,13 @@ void gentpok::wjpg(const QString& x, const QString& y, const QString& c_bc, cons
     check_settings(x, y, c_bc, c_fc, t_size);
     const PageGeometry g = page_geometry(text_to_double(view(x)), text_to_double(view(y)), text_to_double(view(t_size)));
     std::int32_t i = 1;
+    run_estimate_ = estpages(host_.text(Setting::c_tg), host_.text(Setting::c_fontsize), host_.text(Setting::c_tk),
+                             host_.source_length());
+    in_run_ = true;
+    struct EndOfRun {
+        bool& flag;
+        ~EndOfRun() { flag = false; }
+    } end_of_run{in_run_};
 
     const QString format = host_.text(Setting::v_tpks);
     const bool gif_path = format != u".bmp" && format != u".jpg";
@@ -237,6 +244,12 @@ void gentpok::wjpg(const QString& x, const QString& y, const QString& c_bc, cons
     host_.ts();
 }
 
+std::optional<double> gentpok::estimate() const {
+    if (in_run_) return run_estimate_;
+    return estpages(host_.text(Setting::c_tg), host_.text(Setting::c_fontsize), host_.text(Setting::c_tk),
+                    host_.source_length());
+}
+
 QString gentpok::getfname(double& p) {
     try {
         p = to_i16(p);
@@ -244,6 +257,10 @@ QString gentpok::getfname(double& p) {
         throw page_number_overflow();
     }
     mk::pageno = p;
+    if (in_run_ && p == named_page_) {
+        pump();
+        return named_path_;
+    }
     const QString folder_root = host_.text(Setting::c_ml);
     QString base;
     if (host_.checked(Check::zdfj)) {
@@ -256,20 +273,27 @@ QString gentpok::getfname(double& p) {
     } else {
         base = folder_root + kSep + host_.text(Setting::c_fjqz);
     }
-    auto est = estpages(host_.text(Setting::c_tg), host_.text(Setting::c_fontsize), host_.text(Setting::c_tk),
-                        host_.source_length());
+    auto est = estimate();
     if (!est) throw RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
     qsizetype w = std::max<qsizetype>(whole(*est).size(), 6);
     const QString number = whole(p);
     for (qsizetype k = 1; k <= w - number.size(); ++k) base += u'0';
     QString result = base + number + host_.text(Setting::v_tpks);
+    if (in_run_) {
+        named_page_ = p;
+        named_path_ = result;
+    }
     pump();
     return result;
 }
 
 void gentpok::showstat() {
-    auto est = estpages(host_.text(Setting::c_tg), host_.text(Setting::c_fontsize), host_.text(Setting::c_tk),
-                        host_.source_length());
+    if (in_run_ && mk::pageno == shown_page_) {
+        // Same page, same texts; the file-name computation still pumps once.
+        getfname(mk::pageno);
+        return;
+    }
+    auto est = estimate();
     if (!est) throw RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
     double estimate = *est == 0 ? 1 : *est;
     double first = number_of(Setting::c_qm, host_.text(Setting::c_qm));
@@ -283,6 +307,7 @@ void gentpok::showstat() {
                     u'%');
     host_.set_status(QStringLiteral("正在生成第 ") + whole(mk::pageno) + QStringLiteral(" 张图片"));
     host_.progress(mk::pageno, pct_text, shown);
+    if (in_run_) shown_page_ = mk::pageno;
 }
 
 }  // namespace pagiro

@@ -4,6 +4,7 @@
 // exists.
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "generator/host.h"
 #include "generator/layout.h"
@@ -38,7 +39,17 @@ private:
     void check_settings(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc,
                         const QString& t_size);
 
+    std::optional<double> estimate() const;
+
     RunHost& host_;
+    // The settings cannot change while a run is under way (the window disables
+    // them), so the estimate is taken once per run, and a page's path and progress
+    // texts once per page: showstat runs before every line.
+    bool in_run_ = false;
+    std::optional<double> run_estimate_;
+    double named_page_ = -1;
+    QString named_path_;
+    double shown_page_ = -1;
 };
 
 }  // namespace pagiro

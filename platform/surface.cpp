@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 namespace pagiro {
@@ -73,10 +74,12 @@ PageSurface::~PageSurface() { finish_drawing(); }
 void PageSurface::set_size(int width, int height) {
     finish_drawing();
     image_ = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+    blank_valid_ = false;
 }
 
 bool PageSurface::set_background_picture(const QString& path, QString* error) {
     background_ = QImage();
+    blank_valid_ = false;
     const QString name = path.trimmed();
     if (name.isEmpty()) return true;
     QImageReader reader(name);
@@ -100,6 +103,7 @@ bool PageSurface::set_background_picture(const QString& path, QString* error) {
 
 void PageSurface::set_font(const QString& family, double points) {
     font_ = page_font(family, points, hinting_);
+    glyph_cache_.reset();
     if (painter_.isActive()) {
         painter_.setFont(font_);
         ascent_ = painter_.fontMetrics().ascent();
@@ -109,6 +113,7 @@ void PageSurface::set_font(const QString& family, double points) {
 void PageSurface::set_hinting(QFont::HintingPreference hinting) {
     hinting_ = hinting;
     font_.setHintingPreference(hinting);
+    glyph_cache_.reset();
     if (painter_.isActive()) painter_.setFont(font_);
 }
 
@@ -117,6 +122,7 @@ QString PageSurface::resolved_family() const { return QFontInfo(font_).family();
 void PageSurface::set_colors(std::uint32_t text_colour, std::uint32_t background_colour) {
     text_colour_ = colour_from_win(text_colour);
     background_colour_ = colour_from_win(background_colour);
+    blank_valid_ = false;
     if (painter_.isActive()) painter_.setPen(text_colour_);
 }
 
@@ -136,13 +142,29 @@ void PageSurface::finish_drawing() const {
 }
 
 void PageSurface::clear() {
-    QPainter& p = painter();
-    p.fillRect(image_.rect(), background_colour_);
-    if (!background_.isNull()) p.drawImage(0, 0, background_);
+    // The cleared page is drawn once and then copied for every page.
+    if (!blank_valid_) {
+        QPainter& p = painter();
+        p.fillRect(image_.rect(), background_colour_);
+        if (!background_.isNull()) p.drawImage(0, 0, background_);
+        finish_drawing();
+        blank_ = image_.copy();
+        blank_valid_ = true;
+        return;
+    }
+    finish_drawing();
+    std::memcpy(image_.bits(), blank_.constBits(), static_cast<std::size_t>(image_.sizeInBytes()));
 }
+
+void PageSurface::set_glyph_cache(bool on) { use_glyph_cache_ = on; }
 
 void PageSurface::print(int left, int top, const QString& line) {
     if (line.isEmpty()) return;
+    if (use_glyph_cache_) {
+        if (!glyph_cache_) glyph_cache_ = std::make_unique<GlyphCache>(font_);
+        finish_drawing();
+        if (glyph_cache_->draw_line(image_, left, top, line, text_colour_.rgb())) return;
+    }
     QPainter& p = painter();
     p.drawText(QPoint(left, top + ascent_), line);
 }

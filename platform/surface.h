@@ -8,7 +8,9 @@
 #include <QPainter>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
+#include "glyph_cache.h"
 #include "pixel_view.h"
 
 namespace pagiro {
@@ -62,6 +64,9 @@ public:
     // Draws a line with the top of its text cell at (left, top), transparently
     // over what is there.
     void print(int left, int top, const QString& line);
+    // Lines are put together from glyphs drawn once (the same pixels, much
+    // faster); off, every line is drawn by Qt. On by default.
+    void set_glyph_cache(bool on);
 
     // The pixels (Bgrx32), valid until the next change of size; no copy.
     PixelView view() const;
@@ -82,6 +87,10 @@ private:
     QColor background_colour_;
     QFont::HintingPreference hinting_ = QFont::PreferFullHinting;
     int ascent_ = 0;
+    bool use_glyph_cache_ = true;
+    std::unique_ptr<GlyphCache> glyph_cache_;  // for font_; made when first needed
+    QImage blank_;                             // a cleared page, copied by clear()
+    bool blank_valid_ = false;
     // Kept open across the lines of a page; closed whenever the pixels are read.
     mutable QPainter painter_;
 };

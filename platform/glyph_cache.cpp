@@ -1,0 +1,146 @@
+#include "glyph_cache.h"
+
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <cmath>
+
+namespace pagiro {
+namespace {
+
+// Characters Qt draws one glyph each for, placed at the plain advance.
+bool simple_character(QChar c) {
+    if (c.isSurrogate() || c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+        c.isMark() || c.unicode() < 0x20)
+        return false;
+    switch (c.script()) {
+    case QChar::Script_Common:
+    case QChar::Script_Latin:
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Bopomofo:
+    case QChar::Script_Greek:
+    case QChar::Script_Cyrillic:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+GlyphCache::GlyphCache(const QFont& font) : font_(font), glyphs_(65536) {
+    QFontMetrics metrics(font_);
+    ascent_ = metrics.ascent();
+    em_ = std::max(1, metrics.height());
+}
+
+GlyphCache::Glyph GlyphCache::render(char16_t c) const {
+    Glyph g;
+    const QChar qc(c);
+    if (!simple_character(qc)) return g;
+    const QString s(qc);
+    const qreal advance = QFontMetricsF(font_).horizontalAdvance(s);
+    if (advance != std::floor(advance) || advance < 0 || advance > 8 * em_) return g;
+    g.advance = static_cast<int>(advance);
+
+    // Draw the character alone with room on every side, and keep where it inked.
+    const int margin = 2 * em_;
+    QImage scratch(g.advance + 2 * margin, em_ + 2 * margin, QImage::Format_RGB32);
+    scratch.fill(Qt::white);
+    {
+        QPainter p(&scratch);
+        p.setFont(font_);
+        p.setPen(Qt::black);
+        p.setBackgroundMode(Qt::TransparentMode);
+        p.drawText(QPoint(margin, margin + ascent_), s);
+    }
+    int x0 = scratch.width(), y0 = scratch.height(), x1 = -1, y1 = -1;
+    for (int y = 0; y < scratch.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+        for (int x = 0; x < scratch.width(); ++x) {
+            if (row[x] == 0xFFFFFFFFu) continue;
+            if (row[x] != 0xFF000000u) return Glyph{};  // anti-aliased after all: leave it to Qt
+            x0 = std::min(x0, x);
+            x1 = std::max(x1, x);
+            y0 = std::min(y0, y);
+            y1 = std::max(y1, y);
+        }
+    }
+    g.usable = true;
+    if (x1 < 0) return g;  // no ink: a space
+    g.left = x0 - margin;
+    g.top = y0 - margin;
+    g.width = x1 - x0 + 1;
+    g.height = y1 - y0 + 1;
+    g.mask.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
+    for (int y = 0; y < g.height; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y0 + y));
+        for (int x = 0; x < g.width; ++x) g.mask[std::size_t(y) * std::size_t(g.width) + std::size_t(x)] = row[x0 + x] != 0xFFFFFFFFu;
+    }
+    return g;
+}
+
+const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) {
+    auto& slot = glyphs_[c];
+    if (!slot) slot = std::make_unique<Glyph>(render(c));
+    return *slot;
+}
+
+bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
+    const std::uint32_t key = std::uint32_t(a) << 16 | b;
+    auto found = plain_pairs_.find(key);
+    if (found != plain_pairs_.end()) return found->second;
+    const QString pair = QString(QChar(a)) + QChar(b);
+    const int width = glyph(a).advance + glyph(b).advance + 4 * em_;
+    QImage by_qt(width, 3 * em_, QImage::Format_RGB32), by_us(width, 3 * em_, QImage::Format_RGB32);
+    by_qt.fill(Qt::white);
+    by_us.fill(Qt::white);
+    {
+        QPainter p(&by_qt);
+        p.setFont(font_);
+        p.setPen(Qt::black);
+        p.drawText(QPoint(2 * em_, em_ + ascent_), pair);
+    }
+    compose(by_us, 2 * em_, em_, pair, qRgb(0, 0, 0));
+    const bool plain = by_qt == by_us;
+    plain_pairs_.emplace(key, plain);
+    return plain;
+}
+
+bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line, QRgb colour) {
+    bool previous_latin = false;
+    for (qsizetype k = 0; k < line.size(); ++k) {
+        const QChar c = line[k];
+        if (!glyph(c.unicode()).usable) return false;
+        // Fonts form ligatures (fi, fl, ff …) only between letters of a script.
+        const bool latin = c.script() == QChar::Script_Latin && c.isLetter();
+        if (latin && previous_latin && !pair_is_plain(line[k - 1].unicode(), c.unicode())) return false;
+        previous_latin = latin;
+    }
+    compose(image, left, top, line, colour);
+    return true;
+}
+
+void GlyphCache::compose(QImage& image, int left, int top, const QString& line, QRgb colour) {
+    const int w = image.width(), h = image.height();
+    int pen = left;
+    for (QChar c : line) {
+        const Glyph& g = glyph(c.unicode());
+        const int gx = pen + g.left, gy = top + g.top;
+        for (int y = 0; y < g.height; ++y) {
+            const int iy = gy + y;
+            if (iy < 0 || iy >= h) continue;
+            QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(iy));
+            const std::uint8_t* m = g.mask.data() + std::size_t(y) * std::size_t(g.width);
+            for (int x = 0; x < g.width; ++x) {
+                const int ix = gx + x;
+                if (m[x] && ix >= 0 && ix < w) row[ix] = colour;
+            }
+        }
+        pen += g.advance;
+    }
+}
+
+}  // namespace pagiro

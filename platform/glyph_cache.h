@@ -1,0 +1,51 @@
+#pragma once
+// Drawing a line of text fast: each character is drawn once by Qt into a mask,
+// and a line is then put together from the masks at the character advances.
+// This gives exactly the pixels Qt draws for the whole line as long as text is
+// drawn without anti-aliasing, without kerning, with whole-pixel advances and
+// without shaping; lines holding anything else (marks, controls, surrogates,
+// complex scripts, fractional advances, a pair of Latin letters that the font
+// joins into a ligature) are left to Qt.
+#include <QFont>
+#include <QImage>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace pagiro {
+
+class GlyphCache {
+public:
+    explicit GlyphCache(const QFont& font);
+
+    // Draws `line` with the top of its text cell at (left, top) into a
+    // Format_RGB32 image. Returns false, drawing nothing, when the line must be
+    // drawn by Qt instead.
+    bool draw_line(QImage& image, int left, int top, const QString& line, QRgb colour);
+
+private:
+    struct Glyph {
+        bool usable = false;
+        int advance = 0;
+        int left = 0, top = 0;       // of the mask, relative to the pen position and the cell top
+        int width = 0, height = 0;
+        std::vector<std::uint8_t> mask;  // 1 where the glyph has ink
+    };
+
+    const Glyph& glyph(char16_t c);
+    Glyph render(char16_t c) const;
+    // Whether two adjacent letters come out as their two glyphs (no ligature).
+    bool pair_is_plain(char16_t a, char16_t b);
+    void compose(QImage& image, int left, int top, const QString& line, QRgb colour);
+
+    QFont font_;
+    int ascent_ = 0;
+    int em_ = 0;
+    std::vector<std::unique_ptr<Glyph>> glyphs_;  // by UTF-16 code unit, made when first needed
+    std::unordered_map<std::uint32_t, bool> plain_pairs_;
+};
+
+}  // namespace pagiro

@@ -1,0 +1,75 @@
+// Lines put together from cached glyphs must be exactly the lines Qt draws.
+#include <gtest/gtest.h>
+
+#include <QFontDatabase>
+#include <random>
+
+#include "platform/surface.h"
+#include "qt_app.h"
+
+namespace pagiro {
+namespace {
+
+QString random_line(std::mt19937& rng, int length) {
+    static const QString pool = QStringLiteral(
+        "的一是不了人我在有他这中大来上国个到说们为子和你地出道也时年得就那要下以生会自着去之过家学对可她里后小么"
+        "，。！？；：、“”‘’（）《》…—　０１２ＡＢ"
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .,;:!?'\"()-fiffl"
+        "αβγДЖあいうアイウㄅㄆ");
+    QString s;
+    for (int k = 0; k < length; ++k) s += pool[int(rng() % unsigned(pool.size()))];
+    return s;
+}
+
+QImage drawn(bool cached, const QString& family, double points, const QStringList& lines) {
+    PageSurface surface;
+    surface.set_size(200, 60 * 4 + 40);
+    surface.set_font(family, points);
+    surface.set_colors(0x203040, 0xF0F8FF);
+    surface.set_glyph_cache(cached);
+    surface.clear();
+    int top = 4;
+    for (const QString& line : lines) {
+        surface.print(4, top, line);
+        top += 22;
+    }
+    return surface.image().copy();
+}
+
+}  // namespace
+
+TEST(GlyphCache, LinesAreThePixelsQtDraws) {
+    std::mt19937 rng(7);
+    const QStringList families = QFontDatabase::families();
+    for (const char* family : {"AR PL UMing CN", "WenQuanYi Zen Hei", "DejaVu Sans", "宋体"}) {
+        if (QString(family) != "宋体" && !families.contains(family)) continue;
+        for (double points : {9.0, 10.0, 11.0, 12.0, 15.0}) {
+            for (int round = 0; round < 6; ++round) {
+                QStringList lines;
+                for (int k = 0; k < 12; ++k) lines << random_line(rng, 1 + int(rng() % 18));
+                EXPECT_EQ(drawn(true, family, points, lines), drawn(false, family, points, lines))
+                    << family << " " << points << " pt: " << lines.join('|').toStdString();
+            }
+        }
+    }
+}
+
+TEST(GlyphCache, LinesItCannotDrawAreLeftToQt) {
+    // A combining mark, a surrogate pair, a tab, a line feed, Arabic, Thai.
+    const QStringList lines{QStringLiteral("e\u0301a"), QStringLiteral("a\U0001F600b"), QStringLiteral("a\tb"),
+                            QStringLiteral("a\nb"), QStringLiteral("\u0627\u0644"), QStringLiteral("\u0E01\u0E34")};
+    EXPECT_EQ(drawn(true, "AR PL UMing CN", 9, lines), drawn(false, "AR PL UMing CN", 9, lines));
+    // Text clipped at the right and bottom edges.
+    PageSurface a, b;
+    for (PageSurface* s : {&a, &b}) {
+        s->set_size(30, 10);
+        s->set_font("AR PL UMing CN", 9);
+        s->clear();
+    }
+    b.set_glyph_cache(false);
+    a.print(20, 4, "中文字");
+    b.print(20, 4, "中文字");
+    EXPECT_EQ(a.image(), b.image());
+}
+
+}  // namespace pagiro
