@@ -26,6 +26,7 @@
 #include "generator/gentpok.h"
 #include "generator/run_state.h"
 #include "generator/summary.h"
+#include "app/window_pump.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/numbers.h"
@@ -149,9 +150,12 @@ bd::bd(DialogProvider* dialogs, QWidget* parent) : QWidget(parent) {
     dialogs_ = dialogs;
     create_controls();
     load();
+    set_display_flush([](void* window) { static_cast<bd*>(window)->flush_display(); }, this);
 }
 
-bd::~bd() = default;
+bd::~bd() {
+    if (display_flush_context() == this) set_display_flush(nullptr, nullptr);
+}
 
 void bd::create_controls() {
     setObjectName(QStringLiteral("bd"));
@@ -383,11 +387,30 @@ void bd::update_estimate() {
     v_1->setText(QStringLiteral("预计") + QString::number(n, 'f', 0) + QStringLiteral("页"));
 }
 
-void bd::set_title(const QString& title) { setWindowTitle(title); }
-void bd::set_status(const QString& status) { v_2->setText(status); }
-void bd::set_page_text(const QString& text) { outcjg->setPlainText(text); }
+void bd::set_title(const QString& title) {
+    pending_title_ = title;
+    title_pending_ = true;
+}
+
+void bd::set_status(const QString& status) {
+    pending_status_ = status;
+    status_pending_ = true;
+}
+
+void bd::set_page_text(const QString& text) {
+    pending_page_text_ = text;
+    page_text_pending_ = true;
+}
+
+void bd::flush_display() {
+    if (title_pending_ && windowTitle() != pending_title_) setWindowTitle(pending_title_);
+    if (status_pending_ && v_2->text() != pending_status_) v_2->setText(pending_status_);
+    if (page_text_pending_) outcjg->setPlainText(pending_page_text_);
+    title_pending_ = status_pending_ = page_text_pending_ = false;
+}
 
 void bd::playandstop(bool cs) {
+    title_pending_ = status_pending_ = page_text_pending_ = false;
     for (QWidget* w : std::initializer_list<QWidget*>{s_text, sf_read, qckh, c_fjqz, c_qm, c_tk, c_tg, c_font,
                                                       c_fontsize, c_wzcolor, c_bjcolor, c_bjtpr, v_tpks, c_ml, c_mlr,
                                                       zdfj, zdfj1})
@@ -404,6 +427,7 @@ void bd::playandstop(bool cs) {
 }
 
 void bd::ts() {
+    flush_display();
     double pictures = 0;
     try {
         pictures = pictures_written(c_qm->text());
@@ -418,6 +442,7 @@ void bd::ts() {
 }
 
 void bd::run_failed(const QString& chinese, const QString& /*english*/) {
+    flush_display();
     dialogs_->message(this, chinese, QStringLiteral("电子书系统错误提示"), DialogProvider::Icon::Critical);
     mk::runflag = 0;
     playandstop(true);

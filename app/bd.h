@@ -41,6 +41,10 @@ public:
     void set_source_text(const QString& text);
     // Recomputes the page estimate in v_1.
     void update_estimate();
+    // Shows the latest progress texts of a run. A run reports them before every
+    // line, far more often than anyone can read them, so they are kept and shown
+    // only when the window is about to process its events.
+    void flush_display();
 
     // The controls, named as everywhere else in the product.
     QPlainTextEdit* outcjg;   // text of the page being drawn, shown during a run
@@ -114,6 +118,8 @@ private:
     bool centred_ = false;
     bool in_run_ = false;
     bool closing_ = false;
+    QString pending_title_, pending_status_, pending_page_text_;
+    bool title_pending_ = false, status_pending_ = false, page_text_pending_ = false;
 };
 
 // The installed family the window selects when "宋体" is missing: a Song/Ming

@@ -19,7 +19,17 @@ void window_message(const std::string& text, const std::string& title, MessageIc
     dialogs.message(nullptr, QString::fromStdString(text), QString::fromStdString(title), i);
 }
 
+DisplayFlush g_flush = nullptr;
+void* g_flush_context = nullptr;
+
 }  // namespace
+
+void set_display_flush(DisplayFlush flush, void* context) {
+    g_flush = flush;
+    g_flush_context = context;
+}
+
+void* display_flush_context() { return g_flush_context; }
 
 void window_pump() {
     using clock = std::chrono::steady_clock;
@@ -27,6 +37,7 @@ void window_pump() {
     auto now = clock::now();
     if (now - last < std::chrono::milliseconds(5)) return;
     last = now;
+    if (g_flush) g_flush(g_flush_context);
     QCoreApplication::processEvents();
 }
 

@@ -8,6 +8,12 @@ namespace pagiro {
 // processing events costs far more than laying out one character.
 void window_pump();
 
+// What the pump does just before it processes events: the window shows the
+// latest progress texts of a run then. One window registers itself; nullptr clears.
+using DisplayFlush = void (*)(void* context);
+void set_display_flush(DisplayFlush flush, void* context);
+void* display_flush_context();
+
 // Installs window_pump as the program's pump and the message box for code
 // without a window of its own.
 void install_window_services();

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "generator/estimate.h"
+#include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
 #include "platform/clock.h"
@@ -203,11 +204,13 @@ void gentpok::wjpg(const QString& x, const QString& y, const QString& c_bc, cons
 
     const QString format = host_.text(Setting::v_tpks);
     const bool gif_path = format != u".bmp" && format != u".jpg";
+    std::optional<PagePipeline> pipeline;
     std::unique_ptr<PageWriter> writer;
     if (length > 0) {
+        pipeline.emplace();
         WriterSettings ws{x, y, c_bc, c_fc, c_fc_bc, gif_path ? t_font : host_.text(Setting::c_font),
                           gif_path ? t_size : host_.text(Setting::c_fontsize), host_.text(Setting::c_bjtp)};
-        writer = make_page_writer(format, ws);
+        writer = make_page_writer(format, ws, *pipeline);
     }
 
     auto running = [] { return mk::runflag != 0; };
@@ -240,6 +243,8 @@ void gentpok::wjpg(const QString& x, const QString& y, const QString& c_bc, cons
         writer->write_page([this] { return getfname(mk::pageno); });
         mk::pageno += 1;
     }
+    // Every page handed over is on disk before the summary counts it.
+    if (pipeline) pipeline->finish();
     if (host_.abandoned()) return;
     host_.ts();
 }

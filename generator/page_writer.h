@@ -15,8 +15,8 @@ public:
     virtual void begin_page() = 0;
     // Draw one kept line at left 4 and the given top, in pixels.
     virtual void draw_line(double top, const QString& line) = 0;
-    // Write the finished page; `path` builds its file name at the point the
-    // format's writer asks for it.
+    // Hand the finished page over to be written; `path` builds its file name at the
+    // point the format's writer asks for it.
     virtual void write_page(const std::function<QString()>& path) = 0;
     // The font actually used, so a missing font can be reported.
     virtual QString resolved_font() const { return {}; }
@@ -28,7 +28,11 @@ struct WriterSettings {
     QString background_picture;  // c_bjtp; blank for none
 };
 
-// ".bmp" and ".jpg" draw on the picture surface; any other format text takes the GIF path.
-std::unique_ptr<PageWriter> make_page_writer(const QString& format, const WriterSettings& settings);
+class PagePipeline;
+
+// ".bmp" and ".jpg" draw on the picture surface; any other format text takes the
+// GIF path. Finished pages are encoded and written through the pipeline.
+std::unique_ptr<PageWriter> make_page_writer(const QString& format, const WriterSettings& settings,
+                                             PagePipeline& pipeline);
 
 }  // namespace pagiro

@@ -1,9 +1,12 @@
-#include <QFileInfo>
+#include <QBuffer>
+#include <QImage>
 
 #include "generator/gentpok.h"
+#include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "jpeg/bmptojpg.h"
 #include "platform/numbers.h"
+#include "platform/page_file.h"
 #include "platform/surface.h"
 #include "platform/vb_error.h"
 #include "platform/xygraphics.h"
@@ -18,10 +21,34 @@ RunFailure write_failure(const QString& path, const QString& reason) {
                       QStringLiteral("cannot write the page file %1: %2").arg(path, reason));
 }
 
+// The page's own copy of the pixels, for a worker to encode while the next page is drawn.
+QImage copy_of(const PixelView& v) {
+    return QImage(v.data, v.width, v.height, v.stride, QImage::Format_RGB32).copy();
+}
+
+PixelView view_of(const QImage& image) {
+    PixelView v;
+    v.data = image.constBits();
+    v.width = image.width();
+    v.height = image.height();
+    v.stride = image.bytesPerLine();
+    v.format = PixelFormat::Bgrx32;
+    return v;
+}
+
+PagePipeline::Write write_bytes(QString path, QByteArray bytes) {
+    return [path = std::move(path), bytes = std::move(bytes)] {
+        std::string error;
+        if (!write_page_file(path.toStdString(), bytes.constData(), std::size_t(bytes.size()), error))
+            throw write_failure(path, QString::fromLocal8Bit(error.c_str()));
+    };
+}
+
 // ".bmp" and ".jpg": pages are drawn on the picture surface.
 class SurfaceWriter : public PageWriter {
 public:
-    SurfaceWriter(bool jpeg, const WriterSettings& s) : jpeg_(jpeg), settings_(s) {
+    SurfaceWriter(bool jpeg, const WriterSettings& s, PagePipeline& pipeline)
+        : jpeg_(jpeg), settings_(s), pipeline_(pipeline) {
         surface_.set_size(text_to_i32(view(s.x)), text_to_i32(view(s.y)));
         if (!s.background_picture.trimmed().isEmpty()) {
             QString error;
@@ -40,22 +67,32 @@ public:
     void draw_line(double top, const QString& line) override { surface_.print(4, static_cast<int>(top), line); }
 
     void write_page(const std::function<QString()>& path) override {
+        QImage page = copy_of(surface_.view());
         if (jpeg_) {
-            PixelView pixels = surface_.view();
             const std::int32_t w = text_to_i32(view(settings_.x));
             const std::int32_t h = text_to_i32(view(settings_.y));
-            bmptojpg encoder;
-            encoder.SampleHDC(pixels, w, h, 0, 0);
-            const QString file = path();
-            try {
-                encoder.SaveFile(file.toStdString());
-            } catch (const VbError& e) {
-                throw write_failure(file, QString::fromStdString(e.description()));
-            }
+            QString file = path();
+            pipeline_.submit([page = std::move(page), w, h, file = std::move(file)]() -> PagePipeline::Write {
+                auto encoder = std::make_shared<bmptojpg>();
+                encoder->SampleHDC(view_of(page), w, h, 0, 0);
+                return [encoder, file] {
+                    try {
+                        encoder->SaveFile(file.toStdString());
+                    } catch (const VbError& e) {
+                        throw write_failure(file, QString::fromStdString(e.description()));
+                    }
+                };
+            });
         } else {
-            const QString file = path();
-            QString error;
-            if (!surface_.save_bmp(file, &error)) throw write_failure(file, error);
+            QString file = path();
+            pipeline_.submit([page = std::move(page), file = std::move(file)]() -> PagePipeline::Write {
+                QByteArray bytes;
+                QBuffer buffer(&bytes);
+                buffer.open(QIODevice::WriteOnly);
+                if (!page.save(&buffer, "BMP")) throw write_failure(file, QStringLiteral("cannot encode the page"));
+                buffer.close();
+                return write_bytes(file, std::move(bytes));
+            });
         }
     }
 
@@ -64,18 +101,21 @@ public:
 private:
     bool jpeg_;
     WriterSettings settings_;
+    PagePipeline& pipeline_;
     PageSurface surface_;
 };
 
-// Any other format: the GIF component draws and writes each page itself.
+// Any other format: the GIF component draws each page; the page's pixels are then
+// encoded and written like the other formats.
 class GifWriter : public PageWriter {
 public:
-    explicit GifWriter(const WriterSettings& s) : settings_(s) {}
+    GifWriter(const WriterSettings& s, PagePipeline& pipeline) : settings_(s), pipeline_(pipeline) {}
 
     void begin_page() override {
         gif_.New(settings_.x, settings_.y, settings_.c_bc);
         gif_.IsTrans(true);
         gif_.TransColor(settings_.c_bc);
+        transparent_ = static_cast<std::uint32_t>(text_to_i32(view(settings_.c_bc)));
     }
 
     void draw_line(double top, const QString& line) override {
@@ -84,25 +124,32 @@ public:
     }
 
     void write_page(const std::function<QString()>& path) override {
-        const QString file = path();
-        try {
-            gif_.SaveAs(file);
-        } catch (const VbError& e) {
-            throw write_failure(file, QString::fromStdString(e.description()));
-        }
+        QImage page = copy_of(gif_.pixels());
+        QString file = path();
         gif_.Close();
+        const std::uint32_t transparent = transparent_;
+        pipeline_.submit([page = std::move(page), file = std::move(file), transparent]() -> PagePipeline::Write {
+            QString reason;
+            auto bytes = encode_gif(view_of(page), transparent, &reason);
+            if (!bytes) throw write_failure(file, reason);
+            return write_bytes(file, std::move(*bytes));
+        });
     }
 
 private:
     WriterSettings settings_;
+    PagePipeline& pipeline_;
     XYGraphics gif_;
+    std::uint32_t transparent_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<PageWriter> make_page_writer(const QString& format, const WriterSettings& settings) {
-    if (format == u".bmp" || format == u".jpg") return std::make_unique<SurfaceWriter>(format == u".jpg", settings);
-    return std::make_unique<GifWriter>(settings);
+std::unique_ptr<PageWriter> make_page_writer(const QString& format, const WriterSettings& settings,
+                                             PagePipeline& pipeline) {
+    if (format == u".bmp" || format == u".jpg")
+        return std::make_unique<SurfaceWriter>(format == u".jpg", settings, pipeline);
+    return std::make_unique<GifWriter>(settings, pipeline);
 }
 
 }  // namespace pagiro

@@ -35,6 +35,7 @@ struct DuringRun {
 void watching_pump() {
     ++g_run.pumps;
     bd* w = g_run.window;
+    w->flush_display();
     if (!g_run.seen && w->windowTitle().startsWith("Pagiro电子书提示")) {
         g_run.seen = true;
         g_run.caption = w->startok->text();

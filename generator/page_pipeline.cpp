@@ -1,0 +1,108 @@
+#include "page_pipeline.h"
+
+#include "platform/vb_error.h"
+
+namespace pagiro {
+namespace {
+
+RunFailure as_failure(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const RunFailure& f) {
+        return f;
+    } catch (const VbError& e) {
+        const QString d = QString::fromStdString(e.description());
+        return RunFailure(QStringLiteral("图片无法生成：%1（错误 %2）").arg(d).arg(e.number()),
+                          QStringLiteral("a page could not be made: %1 (error %2)").arg(d).arg(e.number()));
+    } catch (const std::exception& e) {
+        const QString d = QString::fromLocal8Bit(e.what());
+        return RunFailure(QStringLiteral("图片无法生成：%1").arg(d), QStringLiteral("a page could not be made: %1").arg(d));
+    } catch (...) {
+        return RunFailure(QStringLiteral("图片无法生成。"), QStringLiteral("a page could not be made"));
+    }
+}
+
+}  // namespace
+
+unsigned PagePipeline::default_workers() {
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 2 : std::min(n, 8u);
+}
+
+PagePipeline::PagePipeline(unsigned workers, std::size_t max_in_flight)
+    : max_in_flight_(std::max<std::size_t>(1, max_in_flight)) {
+    for (unsigned k = 0; k < std::max(1u, workers); ++k) threads_.emplace_back([this] { work(); });
+}
+
+PagePipeline::~PagePipeline() {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return in_flight_ == 0; });
+        closing_ = true;
+    }
+    changed_.notify_all();
+    for (auto& t : threads_) t.join();
+}
+
+void PagePipeline::throw_failure() {
+    if (failure_) throw *failure_;
+}
+
+void PagePipeline::submit(Encode encode) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return in_flight_ < max_in_flight_ || failure_; });
+    throw_failure();
+    queue_.push_back(Job{next_seq_++, std::move(encode)});
+    ++in_flight_;
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void PagePipeline::finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return in_flight_ == 0; });
+    throw_failure();
+}
+
+void PagePipeline::work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        Job job = std::move(queue_.front());
+        queue_.pop_front();
+        const bool skip = failure_.has_value();
+        lock.unlock();
+
+        Write write;
+        std::exception_ptr error;
+        if (!skip) {
+            try {
+                write = job.encode();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+        job.encode = nullptr;
+
+        lock.lock();
+        changed_.wait(lock, [&] { return next_write_ == job.seq; });
+        if (!error && !failure_ && write) {
+            // Only the page whose turn it is gets here, so files appear in page order.
+            lock.unlock();
+            try {
+                write();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            write = nullptr;
+            lock.lock();
+        }
+        if (error && !failure_) failure_ = as_failure(error);
+        ++next_write_;
+        --in_flight_;
+        changed_.notify_all();
+    }
+}
+
+}  // namespace pagiro

@@ -1,0 +1,60 @@
+#pragma once
+// Pages are independent once drawn: the run draws each page on its own thread and
+// hands a copy to this pipeline, whose workers encode pages side by side and
+// write the files strictly in page order (players list pictures in the order the
+// files were made). The number of pages in flight is bounded, so memory does not
+// grow with the book.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "generator/gentpok.h"
+
+namespace pagiro {
+
+class PagePipeline {
+public:
+    // The part of a page that runs on a worker; it returns the part that writes the
+    // file, which runs in page order. Either may throw (RunFailure, VbError, …).
+    using Write = std::function<void()>;
+    using Encode = std::function<Write()>;
+
+    explicit PagePipeline(unsigned workers = default_workers(), std::size_t max_in_flight = 32);
+    ~PagePipeline();
+    PagePipeline(const PagePipeline&) = delete;
+    PagePipeline& operator=(const PagePipeline&) = delete;
+
+    // Queues a page; waits while too many are in flight. Throws the first failure
+    // of an earlier page, after which nothing more is written.
+    void submit(Encode encode);
+    // Waits until every queued page is written; throws the first failure.
+    void finish();
+
+    static unsigned default_workers();
+
+private:
+    struct Job {
+        std::uint64_t seq;
+        Encode encode;
+    };
+    void work();
+    void throw_failure();  // with the lock held
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> queue_;
+    std::uint64_t next_seq_ = 0;
+    std::uint64_t next_write_ = 0;
+    std::size_t in_flight_ = 0;
+    std::size_t max_in_flight_;
+    bool closing_ = false;
+    std::optional<RunFailure> failure_;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace pagiro

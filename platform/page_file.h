@@ -1,0 +1,11 @@
+#pragma once
+// Writing one page file: all of it, or nothing. A write that fails (a full disk,
+// a file-size limit, a vanished folder) removes what it had written and says why.
+#include <cstddef>
+#include <string>
+
+namespace pagiro {
+
+bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error);
+
+}  // namespace pagiro

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "generator/page_pipeline.h"
+
+using namespace pagiro;
+
+TEST(PagePipeline, WritesInPageOrderWhateverTheEncodingTimes) {
+    std::mutex m;
+    std::vector<int> order;
+    std::atomic<int> encoding_at_once{0}, most_at_once{0};
+    {
+        PagePipeline pipeline(3, 8);
+        std::mt19937 rng(3);
+        for (int page = 0; page < 200; ++page) {
+            int delay = int(rng() % 300);
+            pipeline.submit([&, page, delay]() -> PagePipeline::Write {
+                int now = ++encoding_at_once;
+                int seen = most_at_once.load();
+                while (now > seen && !most_at_once.compare_exchange_weak(seen, now)) {}
+                std::this_thread::sleep_for(std::chrono::microseconds(delay));
+                --encoding_at_once;
+                return [&, page] {
+                    std::lock_guard lock(m);
+                    order.push_back(page);
+                };
+            });
+        }
+        pipeline.finish();
+    }
+    ASSERT_EQ(order.size(), 200u);
+    for (int k = 0; k < 200; ++k) ASSERT_EQ(order[std::size_t(k)], k);
+    EXPECT_GT(most_at_once.load(), 1);  // pages really were encoded side by side
+}
+
+TEST(PagePipeline, AFailureStopsLaterPagesAndIsReported) {
+    std::vector<int> written;
+    PagePipeline pipeline(2, 4);
+    bool thrown = false;
+    try {
+        for (int page = 0; page < 100; ++page) {
+            pipeline.submit([&, page]() -> PagePipeline::Write {
+                if (page == 5) throw RunFailure("第5页坏了", "page 5 failed");
+                return [&, page] { written.push_back(page); };
+            });
+        }
+        pipeline.finish();
+    } catch (const RunFailure& f) {
+        thrown = true;
+        EXPECT_EQ(f.english, "page 5 failed");
+    }
+    EXPECT_TRUE(thrown);
+    EXPECT_EQ(written, (std::vector<int>{0, 1, 2, 3, 4}));
+    // A failing write counts the same way, and the pipeline can be dropped at once.
+    PagePipeline second(1, 2);
+    second.submit([] { return PagePipeline::Write([] { throw std::runtime_error("disk full"); }); });
+    try {
+        second.finish();
+        ADD_FAILURE() << "no failure";
+    } catch (const RunFailure& f) {
+        EXPECT_TRUE(f.english.contains("disk full"));
+    }
+}
