@@ -107,6 +107,7 @@ void bmptojpg::SetSamplingFrequencies(int H1, int V1, int H2, int V2, int H3, in
     }
     ComponentCount = static_cast<int>(records.size());
     Components = std::move(records);
+    Fast.clear();
     HMax = hmax;
     VMax = vmax;
 }

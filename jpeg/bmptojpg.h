@@ -48,6 +48,21 @@ public:
     // partial file behind and an older, longer file is replaced whole.
     int SaveFile(const std::string& FileName);
 
+    // The bytes SaveFile would write, without a file; the same errors but the file's.
+    std::vector<std::uint8_t> SaveBytes();
+
+    // Threads that SampleHDC and SaveFile may use for a large picture (1 or 2;
+    // default 1). The bytes written do not depend on it.
+    void SetThreads(int n);
+
+    // The code that does the work: the plain procedures, or the fast paths for the
+    // x86-64 baseline (SSE2) or for AVX2. Chosen once from the processor, or from
+    // PAGIRO_JPEG_PATH (plain, sse2 or avx2); all give the same bytes. Avx2 falls
+    // back to Sse2 on a processor without it. Takes effect at the next SampleHDC.
+    enum class CodePath { Plain, Sse2, Avx2 };
+    static void SetCodePath(CodePath path);
+    static CodePath ActiveCodePath();
+
 private:
     friend struct bmptojpg_test_access;
 
@@ -88,6 +103,8 @@ private:
 
     // Huffman table optimisation
     static void OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& counts);
+    // The same tables as OptimizeHuffmanTable, merging through a heap.
+    static void OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts);
     static void ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol);
     static void CountACSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts);
     static void CountDCSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts);
@@ -108,6 +125,11 @@ private:
     // each real block's start to `visit`, and -1 for each dummy block.
     void WalkInterleaved(std::size_t coefficient_count, int H, int V, const std::function<void(std::int64_t)>& visit) const;
 
+    // Fast paths: sampling with per-block statistics, and the scans coded from them.
+    int SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight, int lSrcLeft, int lSrcTop, CodePath path);
+    std::int32_t OptimizeTablesFast(const ScanPlan& plan, int first, int last);
+    void EncodeScansFast(const ScanPlan& plan, int first, int last);
+
     // File writer
     void PutByte(std::int64_t index, int value);
     void WriteMarker(int code);
@@ -117,6 +139,7 @@ private:
     void WriteFrameHeader(int code);
     void WriteHuffmanTable(std::int32_t start, int id, bool ac);
     void WriteScanHeader(const ScanPlan& plan, int first, int last);
+    void AssembleFile();
 
     // Settings
     int Quality_ = 75;
@@ -147,4 +170,15 @@ private:
     std::int32_t FilePos = 0;
     std::int32_t CurrentByte = 0;
     std::int32_t BitMask = 128;
+
+    // What the fast sampling leaves for SaveFile, one record per component.
+    struct FastComponent {
+        std::vector<std::uint64_t> masks;        // non-zero coefficients per block
+        std::array<std::uint32_t, 257> ac_counts{};  // AC symbols; [256] symbols above 255
+        std::int64_t dummy_blocks = 0;
+    };
+    std::vector<FastComponent> Fast;  // empty unless the picture was taken in by a fast path
+    CodePath FastPath = CodePath::Plain;
+    std::int32_t FastEstimate = 0;
+    int Threads = 1;
 };

@@ -196,9 +196,7 @@ void bmptojpg::WriteScanHeader(const ScanPlan& plan, int first, int last) {
     put(0x00);
 }
 
-int bmptojpg::SaveFile(const std::string& FileName) {
-    if (FileName.empty()) return 1;
-
+void bmptojpg::AssembleFile() {
     ScanPlan plan;
     for (int i = 0; i < ComponentCount; ++i) {
         plan.component.push_back(i);
@@ -206,7 +204,8 @@ int bmptojpg::SaveFile(const std::string& FileName) {
         plan.ac_table.push_back(i == 0 ? 0 : 1);
     }
     const int last = ComponentCount - 1;
-    const std::int32_t n = OptimizeTables(plan, 0, last);
+    const bool fast = !Fast.empty();
+    const std::int32_t n = fast ? OptimizeTablesFast(plan, 0, last) : OptimizeTables(plan, 0, last);
 
     const std::int32_t u = bmptojpg_detail::round_to_i32(n * 1.3 + 1000 + static_cast<double>(Comment_.size()));
     FileData.assign(static_cast<std::size_t>(u) + 1, 0);
@@ -225,12 +224,26 @@ int bmptojpg::SaveFile(const std::string& FileName) {
         WriteHuffmanTable(FilePos, 1, false);
         WriteHuffmanTable(FilePos, 1, true);
     }
-    EncodeScans(plan, 0, last);
+    if (fast)
+        EncodeScansFast(plan, 0, last);
+    else
+        EncodeScans(plan, 0, last);
     WriteMarker(0xD9);
     FileData.resize(static_cast<std::size_t>(FilePos));
+}
 
+int bmptojpg::SaveFile(const std::string& FileName) {
+    if (FileName.empty()) return 1;
+    AssembleFile();
     write_whole_file(utf8_path(FileName), FileData);
     FileData.clear();
     FileData.shrink_to_fit();
     return 0;
+}
+
+std::vector<std::uint8_t> bmptojpg::SaveBytes() {
+    AssembleFile();
+    std::vector<std::uint8_t> bytes = std::move(FileData);
+    FileData.clear();
+    return bytes;
 }

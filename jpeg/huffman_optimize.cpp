@@ -3,6 +3,8 @@
 #include "bmptojpg.h"
 #include "detail.h"
 
+#include <utility>
+
 using bmptojpg_detail::check_index;
 using bmptojpg_detail::magnitude_category;
 
@@ -184,6 +186,99 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
     for (int size = 1; size <= largest; ++size)
         for (int v = 0; v <= 255; ++v)
             if (code_size[static_cast<std::size_t>(v)] == size) table.Symbols[k++] = static_cast<std::uint8_t>(v);
+}
+
+void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts) {
+    // Symbols ordered by count, and among equal counts the higher symbol first:
+    // the two smallest are the ones the linear search of OptimizeHuffmanTable finds.
+    std::array<std::int32_t, 257> code_size{};
+    std::array<std::int32_t, 257> others;
+    others.fill(-1);
+    counts[256] = 1;
+    auto before = [&counts](int a, int b) {  // a is taken before b
+        const std::int32_t ca = counts[static_cast<std::size_t>(a)], cb = counts[static_cast<std::size_t>(b)];
+        return ca != cb ? ca < cb : a > b;
+    };
+    // Binary min-heap of the symbols with a count.
+    std::array<int, 257> heap;
+    int n = 0;
+    auto sift_down = [&](int i) {
+        for (;;) {
+            const int l = 2 * i + 1, r = l + 1;
+            int m = i;
+            if (l < n && before(heap[static_cast<std::size_t>(l)], heap[static_cast<std::size_t>(m)])) m = l;
+            if (r < n && before(heap[static_cast<std::size_t>(r)], heap[static_cast<std::size_t>(m)])) m = r;
+            if (m == i) return;
+            std::swap(heap[static_cast<std::size_t>(i)], heap[static_cast<std::size_t>(m)]);
+            i = m;
+        }
+    };
+    for (int v = 0; v <= 256; ++v)
+        if (counts[static_cast<std::size_t>(v)] != 0) heap[static_cast<std::size_t>(n++)] = v;
+    for (int i = n / 2 - 1; i >= 0; --i) sift_down(i);
+
+    int c1 = -1;
+    while (n >= 2) {
+        c1 = heap[0];
+        heap[0] = heap[static_cast<std::size_t>(--n)];
+        sift_down(0);
+        const int c2 = heap[0];
+        counts[static_cast<std::size_t>(c1)] =
+            bmptojpg_detail::add_i32(counts[static_cast<std::size_t>(c1)], counts[static_cast<std::size_t>(c2)]);
+        counts[static_cast<std::size_t>(c2)] = 0;
+        heap[0] = c1;
+        sift_down(0);
+        int s = c1;
+        ++code_size[static_cast<std::size_t>(s)];
+        while (others[static_cast<std::size_t>(s)] != -1) {
+            s = others[static_cast<std::size_t>(s)];
+            ++code_size[static_cast<std::size_t>(s)];
+        }
+        others[static_cast<std::size_t>(s)] = c2;
+        s = c2;
+        ++code_size[static_cast<std::size_t>(s)];
+        while (others[static_cast<std::size_t>(s)] != -1) {
+            s = others[static_cast<std::size_t>(s)];
+            ++code_size[static_cast<std::size_t>(s)];
+        }
+    }
+    c1 = heap[0];
+    counts[static_cast<std::size_t>(c1)] = 0;
+
+    std::array<std::int32_t, 257> bits{};
+    int largest = 0;
+    for (int v = 0; v <= 256; ++v) {
+        const int size = code_size[static_cast<std::size_t>(v)];
+        if (size != 0) {
+            ++bits[static_cast<std::size_t>(size)];
+            if (size > largest) largest = size;
+        }
+    }
+    for (int i = largest; i >= 17; --i) {
+        while (bits[static_cast<std::size_t>(i)] > 0) {
+            int j = i - 2;
+            while (bits[static_cast<std::size_t>(j)] == 0) --j;
+            bits[static_cast<std::size_t>(i)] -= 2;
+            bits[static_cast<std::size_t>(i - 1)] += 1;
+            bits[static_cast<std::size_t>(j + 1)] += 2;
+            bits[static_cast<std::size_t>(j)] -= 1;
+        }
+    }
+    int i = largest > 16 ? 16 : largest;
+    while (i > 0 && bits[static_cast<std::size_t>(i)] == 0) --i;
+    if (i > 0) --bits[static_cast<std::size_t>(i)];
+    for (int len = 1; len <= 16; ++len)
+        table.Counts[static_cast<std::size_t>(len - 1)] = static_cast<std::uint8_t>(bits[static_cast<std::size_t>(len)]);
+
+    // Symbols by code size, then by value: a counting sort over the sizes.
+    std::array<int, 258> start{};
+    for (int v = 0; v <= 255; ++v) ++start[static_cast<std::size_t>(code_size[static_cast<std::size_t>(v)]) + 1];
+    for (int s = 1; s <= 257; ++s) start[static_cast<std::size_t>(s)] += start[static_cast<std::size_t>(s - 1)];
+    const int skip = start[1];  // symbols without a code
+    for (int v = 0; v <= 255; ++v) {
+        const int size = code_size[static_cast<std::size_t>(v)];
+        if (size != 0) table.Symbols[static_cast<std::size_t>(start[static_cast<std::size_t>(size)]++ - skip)] = static_cast<std::uint8_t>(v);
+    }
 }
 
 void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol) {

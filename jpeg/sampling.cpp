@@ -43,6 +43,9 @@ int plane_size(int size, int factor, int largest) {
 }  // namespace
 
 int bmptojpg::SampleHDC(const pagiro::PixelView& lHDC, int lWidth, int lHeight, int lSrcLeft, int lSrcTop) {
+    Fast.clear();
+    const CodePath path = ActiveCodePath();
+    if (path != CodePath::Plain) return SampleFast(lHDC, lWidth, lHeight, lSrcLeft, lSrcTop, path);
     Precision = 8;
     Height = lHeight;
     Width = lWidth;

@@ -57,6 +57,12 @@ struct bmptojpg_test_access {
         bmptojpg::ExpandHuffmanTable(t, largest_symbol);
         return to_table(t);
     }
+    static Table optimize_fast(Counts& counts) {
+        bmptojpg::HuffmanTableRecord t;
+        bmptojpg::OptimizeHuffmanTableFast(t, counts);
+        return to_table(t);
+    }
+    static void set_multiplier(bmptojpg& e, int id, int z, float value) { e.QuantTables[id].Multipliers[z] = value; }
     static Table optimize_only(Counts& counts) {
         bmptojpg::HuffmanTableRecord t;
         bmptojpg::OptimizeHuffmanTable(t, counts);

@@ -1,0 +1,489 @@
+// The fast paths: planes read straight from the picture where they can be (a
+// plain copy, or a 2 x 2 box for half-size planes), blocks transformed and
+// counted strip by strip, and scans coded from per-block masks, optionally on
+// two threads. The bytes are those of the plain procedures.
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "bmptojpg.h"
+#include "detail.h"
+#include "fast_kernels.h"
+#include "platform/resample.h"
+
+using bmptojpg_detail::check_index;
+using bmptojpg_fast::Kernels;
+using bmptojpg_fast::SourceFormat;
+
+namespace {
+
+bool cpu_has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+}
+
+bmptojpg::CodePath initial_path() {
+    const bool avx2 = cpu_has_avx2();
+    if (const char* env = std::getenv("PAGIRO_JPEG_PATH")) {
+        const std::string v = env;
+        if (v == "plain") return bmptojpg::CodePath::Plain;
+        if (v == "sse2") return bmptojpg::CodePath::Sse2;
+    }
+    return avx2 ? bmptojpg::CodePath::Avx2 : bmptojpg::CodePath::Sse2;
+}
+
+std::atomic<bmptojpg::CodePath>& path_setting() {
+    static std::atomic<bmptojpg::CodePath> path{initial_path()};
+    return path;
+}
+
+const Kernels& kernels_for(bmptojpg::CodePath path) {
+    return path == bmptojpg::CodePath::Avx2 ? bmptojpg_fast::avx2_kernels() : bmptojpg_fast::sse2_kernels();
+}
+
+const double kFactors[3][4] = {
+    {static_cast<double>(0.299f), static_cast<double>(0.587f), static_cast<double>(0.114f), -128.0},
+    {static_cast<double>(-0.16874f), static_cast<double>(-0.33126f), 0.5, 0.0},
+    {0.5, static_cast<double>(-0.41869f), static_cast<double>(-0.08131f), 0.0},
+};
+
+int round_up_8(std::int64_t v) { return static_cast<int>((v + 7) / 8 * 8); }
+
+int plane_size(int size, int factor, int largest) {
+    return static_cast<int>(-std::floor(-(static_cast<double>(size) * factor) / largest));
+}
+
+// Pictures at least this large are shared between threads.
+constexpr std::int64_t kThreadedPixels = 1 << 18;
+
+// Runs work(0) on this thread and work(1) on another when two are wanted.
+template <typename F>
+void run_split(bool two, F&& work) {
+    if (!two) {
+        work(0);
+        return;
+    }
+    std::thread other([&] { work(1); });
+    work(0);
+    other.join();
+}
+
+// Where a plane's pixels come from.
+struct PlaneSource {
+    enum Mode { Copy, Box2 } mode;
+    const std::uint8_t* origin;  // plane pixel (0, 0) (Copy) or its first source pixel (Box2)
+    std::ptrdiff_t stride;
+    SourceFormat format;
+    int w, h;
+
+    int bpp() const { return format == SourceFormat::Bgrx32 ? 4 : 3; }
+    const std::uint8_t* row(int y) const { return origin + static_cast<std::ptrdiff_t>(y) * stride; }
+
+    // Plane pixel (x, y) as red, green, blue, for x < w and y < h.
+    void pixel(int x, int y, std::uint8_t rgb[3]) const {
+        const int ri = format == SourceFormat::Bgrx32 ? 2 : 0, bi = format == SourceFormat::Bgrx32 ? 0 : 2;
+        const int idx[3] = {ri, 1, bi};
+        if (mode == Copy) {
+            const std::uint8_t* p = row(y) + static_cast<std::ptrdiff_t>(x) * bpp();
+            for (int c = 0; c < 3; ++c) rgb[c] = p[idx[c]];
+            return;
+        }
+        const std::uint8_t* p0 = row(2 * y) + static_cast<std::ptrdiff_t>(2 * x) * bpp();
+        const std::uint8_t* p1 = row(2 * y + 1) + static_cast<std::ptrdiff_t>(2 * x) * bpp();
+        for (int c = 0; c < 3; ++c) {
+            const int s = p0[idx[c]] + p0[bpp() + idx[c]] + p1[idx[c]] + p1[bpp() + idx[c]];
+            rgb[c] = static_cast<std::uint8_t>((s + 2) >> 2);
+        }
+    }
+};
+
+}  // namespace
+
+void bmptojpg::SetCodePath(CodePath path) {
+    if (path == CodePath::Avx2 && !cpu_has_avx2()) path = CodePath::Sse2;
+    path_setting().store(path);
+}
+
+bmptojpg::CodePath bmptojpg::ActiveCodePath() { return path_setting().load(); }
+
+void bmptojpg::SetThreads(int n) { Threads = n < 1 ? 1 : n > 2 ? 2 : n; }
+
+int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight, int lSrcLeft, int lSrcTop,
+                         CodePath path) {
+    Precision = 8;
+    Height = lHeight;
+    Width = lWidth;
+    if (lWidth < 1 || lHeight < 1) {
+        for (ComponentRecord& c : Components) c.Coefficients.clear();
+        return 1;
+    }
+    const std::int64_t sw = round_up_8(lWidth);
+    const std::int64_t sh = round_up_8(lHeight);
+    if (sw * sh * 3 > INT32_MAX) throw VbError::overflow();
+
+    const Kernels& k = kernels_for(path);
+    const bool inside = !view.empty() && lSrcLeft >= 0 && lSrcTop >= 0 &&
+                        std::int64_t{lSrcLeft} + lWidth <= view.width && std::int64_t{lSrcTop} + lHeight <= view.height;
+    const SourceFormat view_format = view.format == pagiro::PixelFormat::Bgrx32 ? SourceFormat::Bgrx32 : SourceFormat::Rgb24;
+    const bool two = Threads >= 2 && std::int64_t{lWidth} * lHeight >= kThreadedPixels;
+
+    struct Plane {
+        int w, h, pw, ph;
+        int members[3];
+        int count;
+    };
+    Plane planes[3];
+    int plane_count = 0;
+    std::vector<FastComponent> fast(static_cast<std::size_t>(ComponentCount));
+    for (int c = 0; c < ComponentCount; ++c) {
+        ComponentRecord& comp = Components[static_cast<std::size_t>(c)];
+        comp.Id = c + 1;
+        const int w = plane_size(Width, comp.H, HMax);
+        const int h = plane_size(Height, comp.V, VMax);
+        const int pw = round_up_8(w), ph = round_up_8(h);
+        if (std::int64_t{pw} * ph * 2 > INT32_MAX) throw VbError::overflow();
+        const std::size_t entries = static_cast<std::size_t>(pw) * static_cast<std::size_t>(ph);
+        comp.Coefficients.resize(entries);
+        fast[static_cast<std::size_t>(c)].masks.resize(entries / 64);
+        int p = 0;
+        while (p < plane_count && (planes[p].w != w || planes[p].h != h)) ++p;
+        if (p == plane_count) planes[plane_count++] = {w, h, pw, ph, {}, 0};
+        planes[p].members[planes[p].count++] = c;
+    }
+
+    // Per thread and component: AC symbol counts.
+    std::vector<std::array<std::uint32_t, 257>> counts(static_cast<std::size_t>(2 * ComponentCount));
+    std::vector<std::uint8_t> scaled;  // a plane scaled by the resampler, red, green, blue
+    float multipliers[3][64];
+    for (int c = 0; c < ComponentCount; ++c) {
+        const auto& m = QuantTables[static_cast<std::size_t>(Components[static_cast<std::size_t>(c)].QuantTable)].Multipliers;
+        for (int u = 0; u < 8; ++u)
+            for (int v = 0; v < 8; ++v) multipliers[c][u * 8 + v] = m[static_cast<std::size_t>(ZigZag[u][v])];
+    }
+
+    for (int p = 0; p < plane_count; ++p) {
+        const Plane& plane = planes[p];
+        const std::uint8_t* view_origin =
+            inside ? view.data + static_cast<std::ptrdiff_t>(lSrcTop) * view.stride + static_cast<std::ptrdiff_t>(lSrcLeft) * (view_format == SourceFormat::Bgrx32 ? 4 : 3)
+                   : nullptr;
+        PlaneSource src{};
+        if (inside && plane.w == Width && plane.h == Height) {
+            src = {PlaneSource::Copy, view_origin, view.stride, view_format, plane.w, plane.h};
+        } else if (inside && Width == 2 * plane.w && Height == 2 * plane.h) {
+            src = {PlaneSource::Box2, view_origin, view.stride, view_format, plane.w, plane.h};
+        } else {
+            const std::size_t bytes = static_cast<std::size_t>(plane.w) * static_cast<std::size_t>(plane.h) * 3;
+            try {
+                scaled.assign(bytes, 0);
+            } catch (const std::bad_alloc&) {
+                for (ComponentRecord& c : Components) c.Coefficients.clear();
+                return 1;
+            }
+            const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(plane.w) * 3;
+            if (plane.w == Width && plane.h == Height) {
+                for (int y = 0; y < plane.h; ++y)
+                    for (int x = 0; x < plane.w; ++x)
+                        pagiro::read_rgb(view, std::int64_t{lSrcLeft} + x, std::int64_t{lSrcTop} + y, scaled.data() + y * stride + x * 3);
+            } else if (!pagiro::resample_area(view, lSrcLeft, lSrcTop, lWidth, lHeight, scaled.data(), stride, plane.w, plane.h)) {
+                pagiro::resample_nearest(view, lSrcLeft, lSrcTop, lWidth, lHeight, scaled.data(), stride, plane.w, plane.h);
+            }
+            src = {PlaneSource::Copy, scaled.data(), stride, SourceFormat::Rgb24, plane.w, plane.h};
+        }
+
+        const int strips = plane.ph / 8;
+        const int blocks_across = plane.pw / 8;
+        const int whole_blocks = plane.w / 8;  // blocks with no padded column
+        std::atomic<int> failure{0};
+
+        run_split(two, [&](int t) {
+            const int first = two ? (t == 0 ? 0 : strips / 2) : 0;
+            const int last = two ? (t == 0 ? strips / 2 : strips) : strips;
+            std::vector<std::uint8_t> padded(static_cast<std::size_t>(plane.pw) * 8 * 3 + 32);
+            const std::ptrdiff_t padded_stride = static_cast<std::ptrdiff_t>(plane.pw) * 3;
+            for (int b = first; b < last && failure.load(std::memory_order_relaxed) == 0; ++b) {
+                bmptojpg_fast::StripJob job{};
+                job.outputs = plane.count;
+                for (int o = 0; o < plane.count; ++o) {
+                    const int c = plane.members[o];
+                    FastComponent& f = fast[static_cast<std::size_t>(c)];
+                    const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
+                    job.out[o] = {kFactors[c], multipliers[c],
+                                  Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
+                                  f.masks.data() + block, counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
+                }
+                const bool full_rows = 8 * b + 7 < plane.h;
+                int done = 0;
+                if (full_rows && whole_blocks > 0) {
+                    job.format = src.format;
+                    job.box2 = src.mode == PlaneSource::Box2;
+                    job.blocks = whole_blocks;
+                    const int rows = job.box2 ? 16 : 8;
+                    for (int r = 0; r < rows; ++r) job.rows[r] = src.row((job.box2 ? 16 : 8) * b + r);
+                    const int e = k.transform_strip(job);
+                    if (e != 0) {
+                        failure.store(e);
+                        return;
+                    }
+                    done = whole_blocks;
+                }
+                if (done == blocks_across) continue;
+                // The rest of the strip, padded by repeating the last column and row.
+                std::uint8_t rgb[3];
+                for (int r = 0; r < 8; ++r) {
+                    const int y = 8 * b + r < plane.h ? 8 * b + r : plane.h - 1;
+                    std::uint8_t* out = padded.data() + r * padded_stride;
+                    for (int x = done * 8; x < plane.pw; ++x) {
+                        src.pixel(x < plane.w ? x : plane.w - 1, y, rgb);
+                        std::memcpy(out + (x - done * 8) * 3, rgb, 3);
+                    }
+                    job.rows[r] = out;
+                }
+                job.format = SourceFormat::Rgb24;
+                job.box2 = false;
+                job.blocks = blocks_across - done;
+                for (int o = 0; o < plane.count; ++o) {
+                    job.out[o].coefficients += static_cast<std::ptrdiff_t>(done) * 64;
+                    job.out[o].masks += done;
+                }
+                const int e = k.transform_strip(job);
+                if (e != 0) {
+                    failure.store(e);
+                    return;
+                }
+            }
+        });
+        if (failure.load() != 0) throw VbError::overflow();
+    }
+
+    for (int c = 0; c < ComponentCount; ++c) {
+        auto& total = fast[static_cast<std::size_t>(c)].ac_counts;
+        for (int t = 0; t < 2; ++t)
+            for (std::size_t s = 0; s < 257; ++s) total[s] += counts[static_cast<std::size_t>(t * ComponentCount + c)][s];
+    }
+    Fast = std::move(fast);
+    FastPath = path;
+    return 0;
+}
+
+namespace {
+
+struct FastScan {
+    bmptojpg_fast::Scan scan;
+    std::int64_t rows;
+};
+
+}  // namespace
+
+std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int last) {
+    const Kernels& k = kernels_for(FastPath);
+    const std::size_t positions = plan.component.size();
+    std::vector<bool> interleaved(positions, false);
+    std::vector<std::pair<int, int>> group_of(positions);
+    bool dc_in_use[4] = {}, ac_in_use[4] = {};
+    for (const ScanGroup& g : ScanGroups(plan, first, last))
+        for (int i = g.first; i <= g.last; ++i) {
+            const std::size_t at = static_cast<std::size_t>(i);
+            bmptojpg_detail::check_table_id(plan.dc_table[at]);
+            bmptojpg_detail::check_table_id(plan.ac_table[at]);
+            dc_in_use[plan.dc_table[at]] = true;
+            ac_in_use[plan.ac_table[at]] = true;
+            interleaved[at] = g.last > g.first;
+        }
+
+    const std::int64_t mcus_across = (std::int64_t{Width} + 8 * HMax - 1) / (8 * HMax);
+    const std::int64_t mcu_rows = (std::int64_t{Height} + 8 * VMax - 1) / (8 * VMax);
+    auto member_of = [&](int c) {
+        const ComponentRecord& comp = Components[static_cast<std::size_t>(c)];
+        const std::int64_t w = static_cast<std::int64_t>(-std::floor(-(static_cast<double>(Width) * comp.H) / HMax));
+        const std::int64_t b = (7 + w) / 8;
+        bmptojpg_fast::ScanMember m{};
+        m.coefficients = comp.Coefficients.data();
+        m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
+        m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
+        m.H = comp.H;
+        m.V = comp.V;
+        m.blocks_across = b;
+        m.last_column_blocks = b % comp.H == 0 ? comp.H : b % comp.H;
+        return m;
+    };
+
+    SymbolCounts counts{};
+    std::int64_t bytes = 0;
+    int remainder = 0;
+    auto add_bits = [&](std::int64_t bits) {
+        const std::int64_t all = remainder + bits;
+        bytes += all / 8;
+        remainder = static_cast<int>(all % 8);
+        if (bytes > INT32_MAX) throw VbError::overflow();
+    };
+    auto code_length = [](const HuffmanTableRecord& t, int s) {
+        return 32 - __builtin_clz(static_cast<unsigned>(t.CodeMask[static_cast<std::size_t>(s)]));
+    };
+    auto require_picture = [](const ComponentRecord& comp) {
+        if (comp.Coefficients.empty()) throw VbError::subscript_out_of_range();
+    };
+    std::vector<std::int64_t> dummies(positions, 0);
+
+    for (int t = 0; t < 4; ++t) {
+        if (dc_in_use[t]) {
+            std::uint32_t dc[17] = {};
+            for (int i = first; i <= last; ++i) {
+                const std::size_t at = static_cast<std::size_t>(i);
+                if (plan.dc_table[at] != t) continue;
+                check_index(plan.component[at], Components.size());
+                const ComponentRecord& comp = Components[static_cast<std::size_t>(plan.component[at])];
+                require_picture(comp);
+                bmptojpg_fast::Scan scan{};
+                scan.count = 1;
+                scan.interleaved = interleaved[at];
+                scan.member[0] = member_of(plan.component[at]);
+                scan.mcus_across = mcus_across;
+                scan.mcu_rows = mcu_rows;
+                if (k.count_dc(scan, 0, dc, &dummies[at]) != 0) throw VbError::subscript_out_of_range();
+            }
+            for (int s = 0; s < 17; ++s) counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(dc[s]);
+            const SymbolCounts kept = counts;
+            OptimizeHuffmanTableFast(DCTables[static_cast<std::size_t>(t)], counts);
+            ExpandHuffmanTable(DCTables[static_cast<std::size_t>(t)], Precision == 12 ? 15 : 11);
+            for (int s = 0; s <= 15; ++s)
+                if (kept[static_cast<std::size_t>(s)] != 0)
+                    add_bits(std::int64_t{kept[static_cast<std::size_t>(s)]} * (code_length(DCTables[static_cast<std::size_t>(t)], s) + s));
+        }
+        if (ac_in_use[t]) {
+            std::int64_t sum[256] = {};
+            for (int i = first; i <= last; ++i) {
+                const std::size_t at = static_cast<std::size_t>(i);
+                if (plan.ac_table[at] != t) continue;
+                check_index(plan.component[at], Components.size());
+                const ComponentRecord& comp = Components[static_cast<std::size_t>(plan.component[at])];
+                require_picture(comp);
+                const FastComponent& f = Fast[static_cast<std::size_t>(plan.component[at])];
+                if (f.ac_counts[256] != 0) throw VbError::subscript_out_of_range();
+                for (int s = 0; s < 256; ++s) sum[s] += f.ac_counts[static_cast<std::size_t>(s)];
+                if (interleaved[at]) {
+                    if (plan.dc_table[at] > t) {
+                        std::uint32_t scratch[17] = {};
+                        bmptojpg_fast::Scan scan{};
+                        scan.count = 1;
+                        scan.interleaved = true;
+                        scan.member[0] = member_of(plan.component[at]);
+                        scan.mcus_across = mcus_across;
+                        scan.mcu_rows = mcu_rows;
+                        if (k.count_dc(scan, 0, scratch, &dummies[at]) != 0) throw VbError::subscript_out_of_range();
+                    }
+                    sum[0] += dummies[at];
+                }
+            }
+            for (int s = 0; s < 256; ++s) {
+                if (sum[s] > INT32_MAX) throw VbError::overflow();
+                counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(sum[s]);
+            }
+            const SymbolCounts kept = counts;
+            OptimizeHuffmanTableFast(ACTables[static_cast<std::size_t>(t)], counts);
+            ExpandHuffmanTable(ACTables[static_cast<std::size_t>(t)], 255);
+            for (int s = 0; s <= 255; ++s)
+                if (kept[static_cast<std::size_t>(s)] != 0)
+                    add_bits(std::int64_t{kept[static_cast<std::size_t>(s)]} * (code_length(ACTables[static_cast<std::size_t>(t)], s) + s % 16));
+        }
+    }
+    std::int64_t n = bytes + (remainder != 0 ? 1 : 0);
+    if (n > INT32_MAX) throw VbError::overflow();
+    FastEstimate = static_cast<std::int32_t>(n);
+    return static_cast<std::int32_t>(n);
+}
+
+void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
+    const Kernels& k = kernels_for(FastPath);
+    bmptojpg_fast::HuffCodes dc_codes[4], ac_codes[4];
+    auto derive = [](const HuffmanTableRecord& t, bmptojpg_fast::HuffCodes& out) {
+        for (int s = 0; s < 256; ++s) {
+            const std::int32_t mask = t.CodeMask[static_cast<std::size_t>(s)];
+            out.size[s] = mask > 0 ? static_cast<std::uint8_t>(32 - __builtin_clz(static_cast<unsigned>(mask))) : 0;
+            out.code[s] = mask > 0 ? static_cast<std::uint32_t>(t.Code[static_cast<std::size_t>(s)]) & ((static_cast<std::uint32_t>(mask) << 1) - 1) : 0;
+        }
+    };
+    bool derived_dc[4] = {}, derived_ac[4] = {};
+
+    const std::int64_t mcus_across = (std::int64_t{Width} + 8 * HMax - 1) / (8 * HMax);
+    const std::int64_t mcu_rows = (std::int64_t{Height} + 8 * VMax - 1) / (8 * VMax);
+    const std::vector<ScanGroup> groups = ScanGroups(plan, first, last);
+    for (const ScanGroup& g : groups) {
+        bmptojpg_fast::Scan scan{};
+        scan.count = g.last - g.first + 1;
+        scan.interleaved = scan.count > 1;
+        scan.mcus_across = mcus_across;
+        scan.mcu_rows = mcu_rows;
+        if (scan.interleaved) {
+            WriteScanHeader(plan, g.first, g.last);
+        } else {
+            const std::size_t at = static_cast<std::size_t>(g.first);
+            ScanPlan one{{plan.component[at]}, {plan.dc_table[at]}, {plan.ac_table[at]}};
+            WriteScanHeader(one, 0, 0);
+        }
+        std::int64_t entries = 0;
+        for (int j = 0; j < scan.count; ++j) {
+            const std::size_t at = static_cast<std::size_t>(g.first + j);
+            const int c = plan.component[at];
+            const ComponentRecord& comp = Components[static_cast<std::size_t>(c)];
+            if (comp.Coefficients.empty()) throw VbError::subscript_out_of_range();
+            const int dt = plan.dc_table[at], at_ = plan.ac_table[at];
+            bmptojpg_detail::check_table_id(dt);
+            bmptojpg_detail::check_table_id(at_);
+            if (!derived_dc[dt]) derive(DCTables[static_cast<std::size_t>(dt)], dc_codes[dt]), derived_dc[dt] = true;
+            if (!derived_ac[at_]) derive(ACTables[static_cast<std::size_t>(at_)], ac_codes[at_]), derived_ac[at_] = true;
+            const std::int64_t w = static_cast<std::int64_t>(-std::floor(-(static_cast<double>(Width) * comp.H) / HMax));
+            const std::int64_t b = (7 + w) / 8;
+            bmptojpg_fast::ScanMember& m = scan.member[j];
+            m.coefficients = comp.Coefficients.data();
+            m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
+            m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
+            m.H = comp.H;
+            m.V = comp.V;
+            m.blocks_across = b;
+            m.last_column_blocks = b % comp.H == 0 ? comp.H : b % comp.H;
+            m.dc = &dc_codes[dt];
+            m.ac = &ac_codes[at_];
+            entries += m.entries;
+        }
+        const std::int64_t rows =
+            scan.interleaved ? mcu_rows : (scan.member[0].entries / 64 + scan.member[0].blocks_across - 1) / scan.member[0].blocks_across;
+
+        // The estimate counts every bit of the scans; stuffing at most doubles the bytes.
+        const std::int64_t room = std::int64_t{FilePos} + 2 * std::int64_t{FastEstimate} + 4096;
+        if (room > INT32_MAX) throw VbError::overflow();
+        if (FileData.size() < static_cast<std::size_t>(room)) FileData.resize(static_cast<std::size_t>(room));
+        bmptojpg_fast::BitSink sink{FileData.data(), static_cast<std::size_t>(FilePos), 0, 64};
+        std::int32_t predictors[3] = {0, 0, 0};
+
+        const bool two = Threads >= 2 && std::int64_t{Width} * Height >= kThreadedPixels && rows >= 4;
+        if (!two) {
+            if (k.encode_rows(scan, 0, rows, predictors, sink, true) != 0) throw VbError::subscript_out_of_range();
+        } else {
+            const std::int64_t mid = rows / 2;
+            // The second half starts from the DC values its blocks follow.
+            std::int32_t second[3] = {0, 0, 0};
+            {
+                std::vector<std::uint8_t> scratch(static_cast<std::size_t>(entries / std::max<std::int64_t>(rows, 1)) * 8 + 4096);
+                bmptojpg_fast::BitSink discard{scratch.data(), 0, 0, 64};
+                if (k.encode_rows(scan, mid - 1, mid, second, discard, false) != 0) throw VbError::subscript_out_of_range();
+            }
+            std::vector<std::uint8_t> piece_data(static_cast<std::size_t>(FastEstimate) + 4096);
+            bmptojpg_fast::BitSink piece{piece_data.data(), 0, 0, 64};
+            int errors[2] = {0, 0};
+            run_split(true, [&](int t) {
+                if (t == 0)
+                    errors[0] = k.encode_rows(scan, 0, mid, predictors, sink, true);
+                else
+                    errors[1] = k.encode_rows(scan, mid, rows, second, piece, false);
+            });
+            if (errors[0] != 0 || errors[1] != 0) throw VbError::subscript_out_of_range();
+            k.splice(sink, piece);
+        }
+        k.flush(sink, true);
+        FilePos = static_cast<std::int32_t>(sink.pos);
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+// The encoder's hot loops: colour conversion, DCT, quantization and symbol
+// statistics of a strip of blocks, and the entropy coding of scan rows. Built
+// twice, for SSE2 and for AVX2; both give the same bytes as the plain procedures
+// of the class.
+#include <cstddef>
+#include <cstdint>
+
+namespace bmptojpg_fast {
+
+enum class SourceFormat { Rgb24, Bgrx32 };
+
+// One component fed from a strip: its conversion row, its multipliers and
+// where its blocks go.
+struct StripOutput {
+    const double* factors;        // red, green, blue factor and offset
+    const float* multipliers;     // 64, index u * 8 + v (u the horizontal frequency)
+    std::int16_t* coefficients;   // 64 per block, zig-zag order
+    std::uint64_t* masks;         // per block: bit i set when zig-zag coefficient i is not 0
+    std::uint32_t* ac_counts;     // 256 AC symbol counters; [256] counts symbols above 255
+};
+
+// A row of blocks: 8 pixel rows (or 16 source rows averaged 2 x 2 into 8).
+struct StripJob {
+    const std::uint8_t* rows[16];
+    SourceFormat format;
+    bool box2;
+    int blocks;
+    int outputs;
+    StripOutput out[3];
+};
+
+struct HuffCodes {
+    std::uint32_t code[256];
+    std::uint8_t size[256];  // 0 for a symbol without a code
+};
+
+struct ScanMember {
+    const std::int16_t* coefficients;
+    const std::uint64_t* masks;
+    std::int64_t entries;         // coefficients held
+    int H, V;
+    std::int64_t blocks_across;   // of the padded plane
+    std::int64_t last_column_blocks;
+    const HuffCodes* dc;
+    const HuffCodes* ac;
+};
+
+// A scan: one component in stored block order, or several interleaved in MCUs.
+// For a one-component scan a "row" is a block row of its plane.
+struct Scan {
+    int count;
+    bool interleaved;
+    ScanMember member[3];
+    std::int64_t mcus_across, mcu_rows;
+};
+
+// Bit writer with byte stuffing (or without, for a piece spliced in later).
+struct BitSink {
+    std::uint8_t* out;
+    std::size_t pos;
+    std::uint64_t acc;
+    int free_bits;  // 64 - bits held in acc
+};
+
+struct Kernels {
+    // 0, or 6 for a coefficient outside 16 bits.
+    int (*transform_strip)(const StripJob& job);
+    // 0, or 9 for a block outside its array or a symbol above 255.
+    int (*encode_rows)(const Scan& scan, std::int64_t row_begin, std::int64_t row_end, std::int32_t* predictors,
+                       BitSink& sink, bool stuff);
+    // Appends another sink's unstuffed bits (whole bytes, then its held bits).
+    void (*splice)(BitSink& sink, const BitSink& piece);
+    // Pads the last byte with 1 bits and writes out what is held.
+    void (*flush)(BitSink& sink, bool stuff);
+    // DC categories of member j in scan order (dummy blocks count category 0);
+    // `dummies` receives the number of dummy blocks. 0, or 9.
+    int (*count_dc)(const Scan& scan, int j, std::uint32_t* counts, std::int64_t* dummies);
+};
+
+const Kernels& sse2_kernels();
+const Kernels& avx2_kernels();
+
+}  // namespace bmptojpg_fast

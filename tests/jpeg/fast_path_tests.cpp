@@ -1,0 +1,206 @@
+// The fast paths (SSE2 and AVX2, one and two threads) write the very bytes of
+// the plain procedures, on pictures of every kind, size, quality and sampling.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "oracle.h"
+#include "platform/vb_error.h"
+#include "test_access.h"
+
+using A = bmptojpg_test_access;
+using jpeg_test::Picture;
+using Path = bmptojpg::CodePath;
+
+namespace {
+
+// Restores the code path chosen at start when a test ends.
+class JpegFastPath : public ::testing::Test {
+protected:
+    void TearDown() override { bmptojpg::SetCodePath(initial_); }
+    const Path initial_ = bmptojpg::ActiveCodePath();
+};
+
+struct Settings {
+    int quality = 75;
+    int factors[6] = {2, 2, 1, 1, 1, 1};
+    int threads = 1;
+    int left = 0, top = 0;
+};
+
+std::vector<std::uint8_t> encode(Path path, const pagiro::PixelView& view, int width, int height, const Settings& s) {
+    bmptojpg::SetCodePath(path);
+    bmptojpg e;
+    e.SetThreads(s.threads);
+    e.SetSamplingFrequencies(s.factors[0], s.factors[1], s.factors[2], s.factors[3], s.factors[4], s.factors[5]);
+    e.Quality(s.quality);
+    if (e.SampleHDC(view, width, height, s.left, s.top) != 0) return {};
+    return e.SaveBytes();
+}
+
+std::vector<Path> fast_paths() {
+    std::vector<Path> out{Path::Sse2};
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) out.push_back(Path::Avx2);
+    return out;
+}
+
+const char* name(Path p) { return p == Path::Avx2 ? "avx2" : p == Path::Sse2 ? "sse2" : "plain"; }
+
+// Every fast path, with one and with two threads, against the plain procedures.
+void expect_same(const pagiro::PixelView& view, int width, int height, Settings s) {
+    s.threads = 1;
+    const auto plain = encode(Path::Plain, view, width, height, s);
+    ASSERT_FALSE(plain.empty());
+    for (Path p : fast_paths())
+        for (int threads : {1, 2}) {
+            s.threads = threads;
+            const auto fast = encode(p, view, width, height, s);
+            ASSERT_EQ(fast, plain) << name(p) << ", " << threads << " thread(s), " << width << " x " << height << ", quality "
+                                   << s.quality << ", factors " << s.factors[0] << s.factors[1] << s.factors[2]
+                                   << s.factors[3] << s.factors[4] << s.factors[5];
+        }
+}
+
+void expect_same(const Picture& p, const Settings& s) { expect_same(p.view(), p.width, p.height, s); }
+
+// The same picture as 32-bit blue, green, red, unused pixels.
+std::vector<std::uint8_t> to_bgrx(const Picture& p) {
+    std::vector<std::uint8_t> out(std::size_t(p.width) * p.height * 4, 0xAB);
+    for (std::size_t i = 0; i < std::size_t(p.width) * p.height; ++i) {
+        out[i * 4] = p.rgb[i * 3 + 2];
+        out[i * 4 + 1] = p.rgb[i * 3 + 1];
+        out[i * 4 + 2] = p.rgb[i * 3];
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(JpegFastPath, SizesAndPictureKinds) {
+    const int sizes[][2] = {{1, 1},   {1, 9},   {9, 1},    {7, 7},    {8, 8},   {15, 17}, {16, 16}, {17, 15},
+                            {24, 24}, {31, 33}, {40, 8},   {64, 55},  {127, 3}, {128, 110}, {129, 111}, {200, 130},
+                            {250, 17}, {3, 250}, {333, 257}};
+    std::uint32_t seed = 1;
+    for (const auto& size : sizes)
+        for (int kind = 0; kind < 3; ++kind) {
+            const int w = size[0], h = size[1];
+            const Picture p = kind == 0 ? jpeg_test::random_picture(w, h, seed++)
+                              : kind == 1 ? jpeg_test::smooth_picture(w, h, seed++)
+                                          : jpeg_test::text_picture(w, h, seed++);
+            Settings s;
+            expect_same(p, s);
+            s.factors[2] = s.factors[3] = s.factors[4] = s.factors[5] = 0;  // grey
+            expect_same(p, s);
+        }
+}
+
+TEST_F(JpegFastPath, EveryQuality) {
+    const Picture noise = jpeg_test::random_picture(37, 29, 5);
+    const Picture text = jpeg_test::text_picture(64, 40, 6);
+    for (int q = 1; q <= 100; ++q) {
+        Settings s;
+        s.quality = q;
+        expect_same(noise, s);
+        expect_same(text, s);
+    }
+}
+
+TEST_F(JpegFastPath, EverySamplingCombination) {
+    const Picture p = jpeg_test::random_picture(37, 23, 7);
+    for (int code = 0; code < 4096; ++code) {
+        Settings s;
+        s.quality = 90;
+        for (int c = 0; c < 3; ++c) {
+            s.factors[2 * c] = 1 + (code >> (4 * c)) % 4;
+            s.factors[2 * c + 1] = 1 + (code >> (4 * c + 2)) % 4;
+        }
+        expect_same(p, s);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_F(JpegFastPath, PixelFormatsAndRectangles) {
+    const Picture p = jpeg_test::smooth_picture(90, 70, 8);
+    const auto bgrx = to_bgrx(p);
+    const pagiro::PixelView rgb_view = p.view();
+    const pagiro::PixelView bgrx_view{bgrx.data(), p.width, p.height, static_cast<std::ptrdiff_t>(p.width) * 4,
+                                      pagiro::PixelFormat::Bgrx32};
+    for (const auto& view : {rgb_view, bgrx_view})
+        for (const auto& r : {std::array<int, 4>{0, 0, 90, 70}, {3, 5, 64, 48}, {1, 2, 33, 21}, {60, 50, 40, 30},
+                              {-5, -3, 40, 40}, {0, 0, 100, 80}}) {
+            Settings s;
+            s.left = r[0];
+            s.top = r[1];
+            expect_same(view, r[2], r[3], s);
+            s.factors[0] = s.factors[1] = 1;  // every plane a plain copy
+            expect_same(view, r[2], r[3], s);
+        }
+    // An empty view reads as black.
+    Settings s;
+    expect_same(pagiro::PixelView{}, 20, 20, s);
+}
+
+TEST_F(JpegFastPath, LargePictures) {
+    // Large enough to be shared between two threads.
+    expect_same(jpeg_test::smooth_picture(1600, 1203, 9), Settings{});
+    expect_same(jpeg_test::random_picture(1031, 517, 10), Settings{});
+    Settings s;
+    s.factors[2] = s.factors[3] = s.factors[4] = s.factors[5] = 0;
+    expect_same(jpeg_test::text_picture(1200, 900, 11), s);
+}
+
+TEST_F(JpegFastPath, HeapMergeGivesTheSameTables) {
+    std::mt19937 rng(12);
+    for (int trial = 0; trial < 3000; ++trial) {
+        A::Counts counts{};
+        const int used = 1 + static_cast<int>(rng() % 256);
+        const int spread = trial % 3 == 0 ? 3 : trial % 3 == 1 ? 1000 : 1 << 20;  // many ties, few, skewed
+        for (int i = 0; i < used; ++i) counts[rng() % 256] = 1 + static_cast<std::int32_t>(rng() % spread);
+        if (trial < 30) {  // counts that need the 16-bit limit
+            std::int32_t a = 1, b = 1;
+            for (int i = 0; i < 30; ++i) {
+                counts[static_cast<std::size_t>(i)] = a;
+                const std::int32_t next = a + b;
+                a = b;
+                b = next;
+            }
+        }
+        A::Counts plain_counts = counts, fast_counts = counts;
+        const auto plain = A::optimize_only(plain_counts);
+        const auto fast = A::optimize_fast(fast_counts);
+        ASSERT_EQ(fast.counts, plain.counts) << "trial " << trial;
+        ASSERT_EQ(fast.symbols, plain.symbols) << "trial " << trial;
+        EXPECT_EQ(fast_counts, A::Counts{});
+    }
+}
+
+TEST_F(JpegFastPath, ErrorsAreThoseOfThePlainProcedures) {
+    for (Path p : fast_paths()) {
+        bmptojpg::SetCodePath(p);
+        bmptojpg e;
+        try {
+            e.SaveBytes();
+            ADD_FAILURE() << "no error before a picture";
+        } catch (const VbError& err) {
+            EXPECT_EQ(err.number(), 9);
+        }
+        EXPECT_EQ(e.SampleHDC(jpeg_test::smooth_picture(8, 8, 1).view(), 0, 8, 0, 0), 1);
+        // A picture taken in and then dropped by new factors.
+        ASSERT_EQ(e.SampleHDC(jpeg_test::smooth_picture(8, 8, 1).view(), 8, 8, 0, 0), 0);
+        e.SetSamplingFrequencies(1, 1, 1, 1, 1, 1);
+        try {
+            e.SaveBytes();
+            ADD_FAILURE() << "no error after new factors";
+        } catch (const VbError& err) {
+            EXPECT_EQ(err.number(), 9);
+        }
+        // A quantized coefficient beyond 16 bits: a multiplier made huge on purpose.
+        A::set_multiplier(e, 0, 0, 1000.0f);
+        try {
+            e.SampleHDC(jpeg_test::smooth_picture(8, 8, 1).view(), 8, 8, 0, 0);
+            ADD_FAILURE() << "no overflow";
+        } catch (const VbError& err) {
+            EXPECT_EQ(err.number(), 6);
+        }
+    }
+}
