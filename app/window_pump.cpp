@@ -35,7 +35,7 @@ void window_pump() {
     using clock = std::chrono::steady_clock;
     static clock::time_point last;
     auto now = clock::now();
-    if (now - last < std::chrono::milliseconds(5)) return;
+    if (now - last < std::chrono::milliseconds(25)) return;
     last = now;
     if (g_flush) g_flush(g_flush_context);
     QCoreApplication::processEvents();

@@ -3,7 +3,7 @@
 // window is open (and by the window benchmark).
 namespace pagiro {
 
-// Processes the window's pending events, but only when a few milliseconds have
+// Processes the window's pending events, but only when some 25 milliseconds have
 // passed since it last did: a run calls the pump before every character, and
 // processing events costs far more than laying out one character.
 void window_pump();
