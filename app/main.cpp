@@ -1,11 +1,15 @@
 // Program start: with arguments it is the command line, without them the window.
 #include <QApplication>
+#include <csignal>
 
 #include "app/bd.h"
 #include "app/window_pump.h"
 #include "cli/cli.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit makes a write fail (and the run say so) instead of
+    // killing the program in the middle of a page.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc > 1) return pagiro::run_cli(argc, argv);
     QApplication app(argc, argv);
     pagiro::install_window_services();

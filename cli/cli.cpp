@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <chrono>
 #include <csignal>
@@ -10,10 +11,12 @@
 #include <optional>
 #include <unistd.h>
 
+#include "generator/gentpok.h"
 #include "generator/headless_host.h"
 #include "generator/run_state.h"
 #include "platform/numbers.h"
 #include "platform/pump.h"
+#include "platform/surface.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
 
@@ -193,8 +196,9 @@ int convert(QGuiApplication& app) {
                                                  : QDir::current().filePath(QStringLiteral("电子书")));
     if (parser.isSet(prefix)) {
         const QString p = parser.value(prefix);
-        if (p.contains(u'/') || p.contains(u'\\') || p.contains(QChar(0)))
-            throw UsageError{QStringLiteral("--prefix must not hold a path separator: \"%1\"").arg(p)};
+        if (!prefix_is_safe(p))
+            throw UsageError{QStringLiteral("--prefix must not hold \\ / : * ? \" < > | or control characters: \"%1\"")
+                                 .arg(p)};
         host.set(Setting::c_fjqz, p);
     }
     if (parser.isSet(first)) host.set(Setting::c_qm, whole_option("first", parser.value(first), 0, 32767, "a page number"));
@@ -241,6 +245,13 @@ int convert(QGuiApplication& app) {
     if (host.text(Setting::v_tpks) == u".gif" && !XYGraphics::available()) {
         std::fprintf(stderr, "pagiro: GIF pages cannot be made here; choose --format jpg or bmp\n");
         return 1;
+    }
+
+    const QString font_name = host.text(Setting::c_font);
+    if (!QFontDatabase::families().contains(font_name)) {
+        const QString used = QFontInfo(page_font(font_name, 9)).family();
+        std::fprintf(stderr, "pagiro: the font \"%s\" is not installed; the pages use \"%s\" instead\n",
+                     qPrintable(font_name), qPrintable(used));
     }
 
     std::signal(SIGINT, on_signal);

@@ -69,6 +69,14 @@ RunFailure page_number_overflow() {
 
 }  // namespace
 
+bool prefix_is_safe(const QString& prefix) {
+    for (QChar c : prefix) {
+        if (c.unicode() < 0x20 || c == u'\x7F') return false;
+        if (QStringView(u"/\\:*?\"<>|").contains(c)) return false;
+    }
+    return true;
+}
+
 QString default_setting(Setting s) {
     switch (s) {
     case Setting::s_text: return QStringLiteral("请输入要转换成电子书的文本\r\n");
@@ -99,6 +107,12 @@ void gentpok::rtext() {
         if (!host_.abandoned()) host_.run_failed(zh, en);
     };
     try {
+        const QString prefix = host_.text(Setting::c_fjqz);
+        if (!prefix_is_safe(prefix))
+            throw RunFailure(QStringLiteral("文件名前缀“%1”不能含有 \\ / : * ? \" < > | 或控制字符。").arg(prefix),
+                             QStringLiteral("the file-name prefix \"%1\" must not hold \\ / : * ? \" < > | or control "
+                                            "characters")
+                                 .arg(prefix));
         chkpath(host_.text(Setting::c_ml));
         QString x = host_.text(Setting::c_tk);
         QString y = host_.text(Setting::c_tg);

@@ -21,6 +21,11 @@ struct RunFailure : std::runtime_error {
     QString english;
 };
 
+// Whether a file-name prefix keeps every page inside the output folder and makes
+// names a phone's memory card can hold: no path separator, none of : * ? " < > |
+// and no control character.
+bool prefix_is_safe(const QString& prefix);
+
 class gentpok {
 public:
     explicit gentpok(RunHost& host);

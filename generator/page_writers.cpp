@@ -16,7 +16,12 @@ namespace {
 
 std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
 
-RunFailure write_failure(const QString& path, const QString& reason) {
+RunFailure write_failure(const QString& path, const QString& reason, bool removed = false) {
+    if (removed)
+        return RunFailure(QStringLiteral("图片文件无法写入：%1（%2）。没写完的文件已删除，之前的图片都完好。").arg(path, reason),
+                          QStringLiteral("cannot write the page file %1: %2; the unfinished file was removed, the "
+                                         "pages before it are complete")
+                              .arg(path, reason));
     return RunFailure(QStringLiteral("图片文件无法写入：%1（%2）").arg(path, reason),
                       QStringLiteral("cannot write the page file %1: %2").arg(path, reason));
 }
@@ -39,8 +44,9 @@ PixelView view_of(const QImage& image) {
 PagePipeline::Write write_bytes(QString path, QByteArray bytes) {
     return [path = std::move(path), bytes = std::move(bytes)] {
         std::string error;
-        if (!write_page_file(path.toStdString(), bytes.constData(), std::size_t(bytes.size()), error))
-            throw write_failure(path, QString::fromLocal8Bit(error.c_str()));
+        bool removed = false;
+        if (!write_page_file(path.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed))
+            throw write_failure(path, QString::fromLocal8Bit(error.c_str()), removed);
     };
 }
 

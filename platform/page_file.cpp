@@ -7,7 +7,9 @@
 
 namespace pagiro {
 
-bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error) {
+bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error,
+                     bool* removed) {
+    if (removed) *removed = false;
     // Written in place rather than through a temporary name and a rename: a run
     // writes tens of thousands of small files and the rename costs more than the
     // write. Stops and signals end a run between pages, so a page is only ever
@@ -36,7 +38,7 @@ bool write_page_file(const std::string& path, const void* data, std::size_t size
     }
     if (::close(fd) != 0 && failure == 0) failure = errno;
     if (failure != 0) {
-        ::unlink(path.c_str());
+        if (::unlink(path.c_str()) == 0 && removed) *removed = true;
         error = std::strerror(failure);
         return false;
     }

@@ -6,6 +6,8 @@
 
 namespace pagiro {
 
-bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error);
+// `removed` (when given) tells whether a file had been begun and was removed again.
+bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error,
+                     bool* removed = nullptr);
 
 }  // namespace pagiro
