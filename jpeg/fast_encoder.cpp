@@ -2,6 +2,7 @@
 // plain copy, or a 2 x 2 box for half-size planes), blocks transformed and
 // counted strip by strip, and scans coded from per-block masks, optionally on
 // two threads. The bytes are those of the plain procedures.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -155,9 +156,6 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
         planes[p].members[planes[p].count++] = c;
     }
 
-    // Per thread and component: AC symbol counts.
-    std::vector<std::array<std::uint32_t, 257>> counts(static_cast<std::size_t>(2 * ComponentCount));
-    std::vector<std::uint8_t> scaled;  // a plane scaled by the resampler, red, green, blue
     float multipliers[3][64];
     for (int c = 0; c < ComponentCount; ++c) {
         const auto& m = QuantTables[static_cast<std::size_t>(Components[static_cast<std::size_t>(c)].QuantTable)].Multipliers;
@@ -165,20 +163,24 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             for (int v = 0; v < 8; ++v) multipliers[c][u * 8 + v] = m[static_cast<std::size_t>(ZigZag[u][v])];
     }
 
+    // Where each plane comes from: the picture itself, 2 x 2 boxes of it, or a
+    // copy scaled by the resampler.
+    PlaneSource sources[3];
+    std::vector<std::uint8_t> scaled[3];
+    const std::uint8_t* view_origin =
+        inside ? view.data + static_cast<std::ptrdiff_t>(lSrcTop) * view.stride +
+                     static_cast<std::ptrdiff_t>(lSrcLeft) * (view_format == SourceFormat::Bgrx32 ? 4 : 3)
+               : nullptr;
     for (int p = 0; p < plane_count; ++p) {
         const Plane& plane = planes[p];
-        const std::uint8_t* view_origin =
-            inside ? view.data + static_cast<std::ptrdiff_t>(lSrcTop) * view.stride + static_cast<std::ptrdiff_t>(lSrcLeft) * (view_format == SourceFormat::Bgrx32 ? 4 : 3)
-                   : nullptr;
-        PlaneSource src{};
         if (inside && plane.w == Width && plane.h == Height) {
-            src = {PlaneSource::Copy, view_origin, view.stride, view_format, plane.w, plane.h};
+            sources[p] = {PlaneSource::Copy, view_origin, view.stride, view_format, plane.w, plane.h};
         } else if (inside && Width == 2 * plane.w && Height == 2 * plane.h) {
-            src = {PlaneSource::Box2, view_origin, view.stride, view_format, plane.w, plane.h};
+            sources[p] = {PlaneSource::Box2, view_origin, view.stride, view_format, plane.w, plane.h};
         } else {
-            const std::size_t bytes = static_cast<std::size_t>(plane.w) * static_cast<std::size_t>(plane.h) * 3;
+            std::vector<std::uint8_t>& buffer = scaled[p];
             try {
-                scaled.assign(bytes, 0);
+                buffer.assign(static_cast<std::size_t>(plane.w) * static_cast<std::size_t>(plane.h) * 3, 0);
             } catch (const std::bad_alloc&) {
                 for (ComponentRecord& c : Components) c.Coefficients.clear();
                 return 1;
@@ -187,77 +189,114 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             if (plane.w == Width && plane.h == Height) {
                 for (int y = 0; y < plane.h; ++y)
                     for (int x = 0; x < plane.w; ++x)
-                        pagiro::read_rgb(view, std::int64_t{lSrcLeft} + x, std::int64_t{lSrcTop} + y, scaled.data() + y * stride + x * 3);
-            } else if (!pagiro::resample_area(view, lSrcLeft, lSrcTop, lWidth, lHeight, scaled.data(), stride, plane.w, plane.h)) {
-                pagiro::resample_nearest(view, lSrcLeft, lSrcTop, lWidth, lHeight, scaled.data(), stride, plane.w, plane.h);
+                        pagiro::read_rgb(view, std::int64_t{lSrcLeft} + x, std::int64_t{lSrcTop} + y, buffer.data() + y * stride + x * 3);
+            } else if (!pagiro::resample_area(view, lSrcLeft, lSrcTop, lWidth, lHeight, buffer.data(), stride, plane.w, plane.h)) {
+                pagiro::resample_nearest(view, lSrcLeft, lSrcTop, lWidth, lHeight, buffer.data(), stride, plane.w, plane.h);
             }
-            src = {PlaneSource::Copy, scaled.data(), stride, SourceFormat::Rgb24, plane.w, plane.h};
+            sources[p] = {PlaneSource::Copy, buffer.data(), stride, SourceFormat::Rgb24, plane.w, plane.h};
         }
+    }
 
-        const int strips = plane.ph / 8;
-        const int blocks_across = plane.pw / 8;
-        const int whole_blocks = plane.w / 8;  // blocks with no padded column
-        std::atomic<int> failure{0};
+    // Per thread and component: AC symbol counts.
+    std::vector<std::array<std::uint32_t, 257>> counts(static_cast<std::size_t>(2 * ComponentCount));
+    std::atomic<int> failure{0};
+    int widest = 0;
+    for (int p = 0; p < plane_count; ++p) widest = std::max(widest, planes[p].pw);
 
-        run_split(two, [&](int t) {
-            const int first = two ? (t == 0 ? 0 : strips / 2) : 0;
-            const int last = two ? (t == 0 ? strips / 2 : strips) : strips;
-            std::vector<std::uint8_t> padded(static_cast<std::size_t>(plane.pw) * 8 * 3 + 32);
-            const std::ptrdiff_t padded_stride = static_cast<std::ptrdiff_t>(plane.pw) * 3;
-            for (int b = first; b < last && failure.load(std::memory_order_relaxed) == 0; ++b) {
-                bmptojpg_fast::StripJob job{};
-                job.outputs = plane.count;
-                for (int o = 0; o < plane.count; ++o) {
-                    const int c = plane.members[o];
-                    FastComponent& f = fast[static_cast<std::size_t>(c)];
-                    const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
-                    job.out[o] = {kFactors[c], multipliers[c],
-                                  Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
-                                  f.masks.data() + block, counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
+    run_split(two, [&](int t) {
+        // Planar strip: red rows, then green rows, then blue rows, each row pw bytes.
+        std::vector<std::uint8_t> strip(static_cast<std::size_t>(widest) * 24 + 64);
+        auto process = [&](int p, int b) {
+            const Plane& plane = planes[p];
+            const PlaneSource& src = sources[p];
+            const int blocks_across = plane.pw / 8;
+            bmptojpg_fast::StripJob job{};
+            job.outputs = plane.count;
+            for (int o = 0; o < plane.count; ++o) {
+                const int c = plane.members[o];
+                FastComponent& f = fast[static_cast<std::size_t>(c)];
+                const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
+                job.out[o] = {kFactors[c], multipliers[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
+                              f.masks.data() + block, counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
+            }
+            const bool full_rows = 8 * b + 7 < plane.h;
+            int done = 0;
+            if (full_rows && src.mode == PlaneSource::Copy && plane.w >= 8) {
+                job.format = src.format;
+                job.blocks = plane.w / 8;
+                for (int r = 0; r < 8; ++r) job.rows[r] = src.row(8 * b + r);
+                const int e = k.transform_strip(job);
+                if (e != 0) return e;
+                done = job.blocks;
+                if (done == blocks_across) return 0;
+            }
+            // The rest of the strip as planar rows, padded by repeating the last
+            // column and the last row.
+            const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(plane.pw) * 8;
+            const int vector_pixels = src.mode == PlaneSource::Box2 ? plane.w / 8 * 8 : 0;
+            std::uint8_t rgb[3];
+            for (int r = 0; r < 8; ++r) {
+                std::uint8_t* out = strip.data() + r * plane.pw;
+                if (8 * b + r >= plane.h && r > 0) {
+                    for (int ch = 0; ch < 3; ++ch)
+                        std::memcpy(out + ch * step, out + ch * step - plane.pw, static_cast<std::size_t>(plane.pw));
+                    continue;
                 }
-                const bool full_rows = 8 * b + 7 < plane.h;
-                int done = 0;
-                if (full_rows && whole_blocks > 0) {
-                    job.format = src.format;
-                    job.box2 = src.mode == PlaneSource::Box2;
-                    job.blocks = whole_blocks;
-                    const int rows = job.box2 ? 16 : 8;
-                    for (int r = 0; r < rows; ++r) job.rows[r] = src.row((job.box2 ? 16 : 8) * b + r);
-                    const int e = k.transform_strip(job);
+                const int y = 8 * b + r < plane.h ? 8 * b + r : plane.h - 1;
+                int x = done * 8;
+                if (vector_pixels > x) {
+                    k.box2_row(src.row(2 * y), src.row(2 * y + 1), src.format, vector_pixels - x, out + x, out + step + x,
+                               out + 2 * step + x);
+                    x = vector_pixels;
+                }
+                for (; x < plane.pw; ++x) {
+                    src.pixel(x < plane.w ? x : plane.w - 1, y, rgb);
+                    for (int ch = 0; ch < 3; ++ch) out[ch * step + x] = rgb[ch];
+                }
+            }
+            job.format = SourceFormat::Planar;
+            job.plane_step = step;
+            job.blocks = blocks_across - done;
+            for (int r = 0; r < 8; ++r) job.rows[r] = strip.data() + r * plane.pw + done * 8;
+            for (int o = 0; o < plane.count; ++o) {
+                job.out[o].coefficients += static_cast<std::ptrdiff_t>(done) * 64;
+                job.out[o].masks += done;
+            }
+            return k.transform_strip(job);
+        };
+
+        // Strips of all planes in step down the picture, so that the rows of the
+        // source are read while they are still in the cache.
+        int first[3], last[3], next[3];
+        bool pending = false;
+        for (int p = 0; p < plane_count; ++p) {
+            const int strips = planes[p].ph / 8;
+            first[p] = two ? (t == 0 ? 0 : strips / 2) : 0;
+            last[p] = two ? (t == 0 ? strips / 2 : strips) : strips;
+            next[p] = first[p];
+            pending = pending || first[p] < last[p];
+        }
+        int driver = 0;
+        for (int p = 1; p < plane_count; ++p)
+            if (planes[p].ph > planes[driver].ph) driver = p;
+        const std::int64_t n0 = planes[driver].ph / 8;
+        for (std::int64_t s = first[driver]; pending; ++s) {
+            pending = false;
+            for (int p = 0; p < plane_count; ++p) {
+                const std::int64_t np = planes[p].ph / 8;
+                while (next[p] < last[p] && (s >= last[driver] - 1 || (next[p] + 1) * n0 <= (s + 1) * np)) {
+                    if (failure.load(std::memory_order_relaxed) != 0) return;
+                    const int e = process(p, next[p]++);
                     if (e != 0) {
                         failure.store(e);
                         return;
                     }
-                    done = whole_blocks;
                 }
-                if (done == blocks_across) continue;
-                // The rest of the strip, padded by repeating the last column and row.
-                std::uint8_t rgb[3];
-                for (int r = 0; r < 8; ++r) {
-                    const int y = 8 * b + r < plane.h ? 8 * b + r : plane.h - 1;
-                    std::uint8_t* out = padded.data() + r * padded_stride;
-                    for (int x = done * 8; x < plane.pw; ++x) {
-                        src.pixel(x < plane.w ? x : plane.w - 1, y, rgb);
-                        std::memcpy(out + (x - done * 8) * 3, rgb, 3);
-                    }
-                    job.rows[r] = out;
-                }
-                job.format = SourceFormat::Rgb24;
-                job.box2 = false;
-                job.blocks = blocks_across - done;
-                for (int o = 0; o < plane.count; ++o) {
-                    job.out[o].coefficients += static_cast<std::ptrdiff_t>(done) * 64;
-                    job.out[o].masks += done;
-                }
-                const int e = k.transform_strip(job);
-                if (e != 0) {
-                    failure.store(e);
-                    return;
-                }
+                pending = pending || next[p] < last[p];
             }
-        });
-        if (failure.load() != 0) throw VbError::overflow();
-    }
+        }
+    });
+    if (failure.load() != 0) throw VbError::overflow();
 
     for (int c = 0; c < ComponentCount; ++c) {
         auto& total = fast[static_cast<std::size_t>(c)].ac_counts;

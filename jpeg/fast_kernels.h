@@ -8,7 +8,9 @@
 
 namespace bmptojpg_fast {
 
-enum class SourceFormat { Rgb24, Bgrx32 };
+// Planar: a row's red bytes, its green bytes `plane_step` further, its blue
+// bytes `plane_step` further again.
+enum class SourceFormat { Rgb24, Bgrx32, Planar };
 
 // One component fed from a strip: its conversion row, its multipliers and
 // where its blocks go.
@@ -20,11 +22,11 @@ struct StripOutput {
     std::uint32_t* ac_counts;     // 256 AC symbol counters; [256] counts symbols above 255
 };
 
-// A row of blocks: 8 pixel rows (or 16 source rows averaged 2 x 2 into 8).
+// A row of blocks: 8 pixel rows.
 struct StripJob {
-    const std::uint8_t* rows[16];
+    const std::uint8_t* rows[8];
     SourceFormat format;
-    bool box2;
+    std::ptrdiff_t plane_step;
     int blocks;
     int outputs;
     StripOutput out[3];
@@ -66,6 +68,10 @@ struct BitSink {
 struct Kernels {
     // 0, or 6 for a coefficient outside 16 bits.
     int (*transform_strip)(const StripJob& job);
+    // Averages 2 x 2 boxes of two source rows (Rgb24 or Bgrx32) into `pixels`
+    // planar pixels (a multiple of 8), rounding to the nearest, halves up.
+    void (*box2_row)(const std::uint8_t* row0, const std::uint8_t* row1, SourceFormat format, int pixels,
+                     std::uint8_t* r, std::uint8_t* g, std::uint8_t* b);
     // 0, or 9 for a block outside its array or a symbol above 255.
     int (*encode_rows)(const Scan& scan, std::int64_t row_begin, std::int64_t row_end, std::int32_t* predictors,
                        BitSink& sink, bool stuff);
