@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 #include "app/bd.h"
 #include "fake_dialogs.h"
@@ -240,6 +242,36 @@ private slots:
         QVERIFY(w->s_text->isEnabled());
         QCOMPARE(w->startok->text(), QString("生成Pagiro电子书"));
         QVERIFY(!QDir(dir.filePath("missing")).exists());
+    }
+
+    void a_prefix_that_would_leave_the_folder_is_refused() {
+        w->set_source_text(lines(8));
+        w->c_fjqz->setText("../kbwm");
+        w->startok->click();
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(dialogs->messages[0].text.startsWith("文件名前缀“../kbwm”不能含有"));
+        QVERIFY(!QDir(dir.filePath("out")).exists());
+        QVERIFY(w->s_text->isEnabled());
+        QCOMPARE(mk::runflag, 0);
+    }
+
+    void a_page_that_cannot_be_written_is_removed_and_reported() {
+        // A file-size limit below one page: the write fails part-way.
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small{30000, old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &small);
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        w->set_source_text(lines(20));
+        w->startok->click();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(dialogs->messages[0].text.startsWith("图片文件无法写入："));
+        QVERIFY(dialogs->messages[0].text.contains("没写完的文件已删除"));
+        QVERIFY(pages().isEmpty());
+        QVERIFY(w->s_text->isEnabled());
+        QCOMPARE(w->startok->text(), QString("生成Pagiro电子书"));
     }
 
     void closing_during_a_run_ends_it_without_a_summary() {
