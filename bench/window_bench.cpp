@@ -1,10 +1,16 @@
 // A whole run in the window, as a user starts it: the text in the source box,
 // ".jpg", the start button; with the window's own message pump. Prints the
-// pages written and the seconds taken.
+// pages written and the seconds taken. With a third argument, the stop button is
+// pressed that many seconds into the run, and the time from the press to the
+// summary is printed too.
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 
@@ -15,9 +21,14 @@
 
 namespace {
 
-// Dismisses every dialog at once.
+using Clock = std::chrono::steady_clock;
+
+// Dismisses every dialog at once, noting when the first one (the summary) came.
 struct NoDialogs : pagiro::DialogProvider {
-    void message(QWidget*, const QString&, const QString&, Icon) override {}
+    std::optional<Clock::time_point> first_message;
+    void message(QWidget*, const QString&, const QString&, Icon) override {
+        if (!first_message) first_message = Clock::now();
+    }
     std::optional<QColor> choose_color(QWidget*) override { return std::nullopt; }
     std::optional<QString> open_file(QWidget*, const QString&, const QString&, const QString&) override {
         return std::nullopt;
@@ -28,8 +39,8 @@ struct NoDialogs : pagiro::DialogProvider {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: window_bench TEXTFILE OUTPUT_DIR\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: window_bench TEXTFILE OUTPUT_DIR [STOP_AFTER_SECONDS]\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -46,10 +57,21 @@ int main(int argc, char** argv) {
     window.set_source_text(QString::fromStdU16String(*text));
     window.c_ml->setText(QString::fromLocal8Bit(argv[2]));
     window.v_tpks->setCurrentIndex(window.v_tpks->findText(".jpg"));
-    auto start = std::chrono::steady_clock::now();
+    std::optional<Clock::time_point> pressed;
+    if (argc == 4) {
+        // A real press: a mouse click delivered through the event queue.
+        QTimer::singleShot(int(std::atof(argv[3]) * 1000), &window, [&] {
+            pressed = Clock::now();
+            QTest::mouseClick(window.startok, Qt::LeftButton);
+        });
+    }
+    auto start = Clock::now();
     window.startok->click();
-    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double secs = std::chrono::duration<double>(Clock::now() - start).count();
     double pages = pagiro::mk::pageno - 1;
     std::printf("%.0f pages in %.2f s: %.0f pages/s\n", pages, secs, pages / secs);
+    if (pressed && dialogs.first_message)
+        std::printf("stop answered in %.1f ms (press to summary)\n",
+                    std::chrono::duration<double, std::milli>(*dialogs.first_message - *pressed).count());
     return 0;
 }
