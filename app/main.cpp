@@ -1,5 +1,8 @@
 // Program start: with arguments it is the command line, without them the window.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <csignal>
 
 #include "app/bd.h"
@@ -12,6 +15,11 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     if (argc > 1) return pagiro::run_cli(argc, argv);
     QApplication app(argc, argv);
+    // Every text of the window is Chinese; so are the buttons of Qt's own dialogs.
+    QTranslator qt_texts;
+    if (qt_texts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qt_texts);
     pagiro::install_window_services();
     pagiro::bd window;
     window.show();
