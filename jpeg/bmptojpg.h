@@ -12,7 +12,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/pixel_view.h"
@@ -66,12 +69,34 @@ public:
 private:
     friend struct bmptojpg_test_access;
 
+    // Leaves new elements uninitialised: arrays that are written whole before
+    // they are read need no clearing first.
+    template <typename T>
+    struct NoInitAllocator : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = NoInitAllocator<U>;
+        };
+        NoInitAllocator() = default;
+        template <typename U>
+        NoInitAllocator(const NoInitAllocator<U>&) {}
+        template <typename U, typename... Args>
+        void construct(U* p, Args&&... args) {
+            if constexpr (sizeof...(Args) == 0)
+                ::new (static_cast<void*>(p)) U;
+            else
+                ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+    using CoefficientArray = std::vector<std::int16_t, NoInitAllocator<std::int16_t>>;
+    using ByteArray = std::vector<std::uint8_t, NoInitAllocator<std::uint8_t>>;
+
     struct ComponentRecord {
         int Id = 0;
         int H = 0;
         int V = 0;
         int QuantTable = 0;
-        std::vector<std::int16_t> Coefficients;
+        CoefficientArray Coefficients;
     };
     struct QuantTableRecord {
         std::array<std::int16_t, 64> Values{};
@@ -98,7 +123,7 @@ private:
     // DCT and quantization
     void ForwardDCT();
     void ScaleQuantTable(int n);
-    void QuantizeBlock(std::vector<std::int16_t>& coefficients, std::int32_t& p, const std::array<float, 64>& multipliers);
+    void QuantizeBlock(CoefficientArray& coefficients, std::int32_t& p, const std::array<float, 64>& multipliers);
     void FillQuantTables(int q);
 
     // Huffman table optimisation
@@ -106,17 +131,17 @@ private:
     // The same tables as OptimizeHuffmanTable, merging through a heap.
     static void OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts);
     static void ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol);
-    static void CountACSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts);
-    static void CountDCSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts);
-    void CountDCSymbolsInterleaved(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts, int H, int V) const;
-    void CountDummyBlockEOBs(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts, int H, int V) const;
+    static void CountACSymbols(const CoefficientArray& coefficients, SymbolCounts& counts);
+    static void CountDCSymbols(const CoefficientArray& coefficients, SymbolCounts& counts);
+    void CountDCSymbolsInterleaved(const CoefficientArray& coefficients, SymbolCounts& counts, int H, int V) const;
+    void CountDummyBlockEOBs(const CoefficientArray& coefficients, SymbolCounts& counts, int H, int V) const;
     std::int32_t OptimizeTables(const ScanPlan& plan, int first, int last);
 
     // Huffman coding
     void ResetBitBuffer();
     void FlushBitBuffer();
     void WriteBits(std::int32_t mask, std::int32_t value);
-    void EncodeBlock(const std::vector<std::int16_t>& coefficients, std::int32_t& p, std::int32_t& predictor, int dc_table, int ac_table);
+    void EncodeBlock(const CoefficientArray& coefficients, std::int32_t& p, std::int32_t& predictor, int dc_table, int ac_table);
     void EncodeSingleScan(int component, int dc_table, int ac_table);
     void EncodeInterleavedScan(const ScanPlan& plan, int first, int last);
     void EncodeScans(const ScanPlan& plan, int first, int last);
@@ -166,7 +191,7 @@ private:
 
     // Working storage. Block[column][row].
     float Block[8][8]{};
-    std::vector<std::uint8_t> FileData;
+    ByteArray FileData;
     std::int32_t FilePos = 0;
     std::int32_t CurrentByte = 0;
     std::int32_t BitMask = 128;

@@ -76,7 +76,7 @@ void bmptojpg::ForwardDCT() {
         pass(Block[0][y], Block[1][y], Block[2][y], Block[3][y], Block[4][y], Block[5][y], Block[6][y], Block[7][y]);
 }
 
-void bmptojpg::QuantizeBlock(std::vector<std::int16_t>& coefficients, std::int32_t& p,
+void bmptojpg::QuantizeBlock(CoefficientArray& coefficients, std::int32_t& p,
                              const std::array<float, 64>& multipliers) {
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 8; ++j) {

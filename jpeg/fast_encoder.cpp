@@ -46,11 +46,30 @@ const Kernels& kernels_for(bmptojpg::CodePath path) {
     return path == bmptojpg::CodePath::Avx2 ? bmptojpg_fast::avx2_kernels() : bmptojpg_fast::sse2_kernels();
 }
 
-const double kFactors[3][4] = {
-    {static_cast<double>(0.299f), static_cast<double>(0.587f), static_cast<double>(0.114f), -128.0},
-    {static_cast<double>(-0.16874f), static_cast<double>(-0.33126f), 0.5, 0.0},
-    {0.5, static_cast<double>(-0.41869f), static_cast<double>(-0.08131f), 0.0},
+// Red, green and blue factors and offset of each component.
+const float kConversion[3][4] = {
+    {0.299f, 0.587f, 0.114f, -128.0f},
+    {-0.16874f, -0.33126f, 0.5f, 0.0f},
+    {0.5f, -0.41869f, -0.08131f, 0.0f},
 };
+
+// The factors split for the float lanes of the kernels.
+struct SplitFactors {
+    float f[3][bmptojpg_fast::kConversionFactors];
+    SplitFactors() {
+        for (int c = 0; c < 3; ++c) {
+            for (int k = 0; k < 3; ++k) {
+                const auto whole = static_cast<std::int64_t>(std::ldexp(static_cast<double>(kConversion[c][k]), 27));
+                const std::int64_t hi = whole >= 0 ? whole >> 14 : -((-whole + (1 << 14) - 1) >> 14);
+                const std::int64_t lo = whole - hi * (1 << 14);
+                f[c][k] = static_cast<float>(std::ldexp(static_cast<double>(hi), -13));
+                f[c][4 + k] = static_cast<float>(std::ldexp(static_cast<double>(lo), -27));
+            }
+            f[c][3] = kConversion[c][3];
+        }
+    }
+};
+const SplitFactors kSplit;
 
 int round_up_8(std::int64_t v) { return static_cast<int>((v + 7) / 8 * 8); }
 
@@ -103,6 +122,8 @@ struct PlaneSource {
 };
 
 }  // namespace
+
+const float* bmptojpg_fast::conversion_factors(int component) { return kSplit.f[component]; }
 
 void bmptojpg::SetCodePath(CodePath path) {
     if (path == CodePath::Avx2 && !cpu_has_avx2()) path = CodePath::Sse2;
@@ -216,7 +237,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
                 const int c = plane.members[o];
                 FastComponent& f = fast[static_cast<std::size_t>(c)];
                 const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
-                job.out[o] = {kFactors[c], multipliers[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
+                job.out[o] = {kSplit.f[c], multipliers[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
                               f.masks.data() + block, counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
             }
             const bool full_rows = 8 * b + 7 < plane.h;
@@ -296,7 +317,10 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             }
         }
     });
-    if (failure.load() != 0) throw VbError::overflow();
+    if (failure.load() != 0) {
+        for (ComponentRecord& c : Components) c.Coefficients.clear();
+        throw VbError::overflow();
+    }
 
     for (int c = 0; c < ComponentCount; ++c) {
         auto& total = fast[static_cast<std::size_t>(c)].ac_counts;

@@ -12,10 +12,20 @@ namespace bmptojpg_fast {
 // bytes `plane_step` further again.
 enum class SourceFormat { Rgb24, Bgrx32, Planar };
 
+// A colour conversion factor f times 2^27 is a whole number (every factor is a
+// float of at least 2^-4 with 24 significant bits), split as hi * 2^14 + lo
+// with 0 <= lo < 2^14. With 8-bit samples every product and partial sum of
+//   (R * r_hi + G * g_hi + B * b_hi + offset) and (R * r_lo + G * g_lo + B * b_lo),
+// the factors scaled by 2^-13 and 2^-27, is exact in float, and their sum is
+// rounded once: the exact value rounded to float, as the double formula gives.
+// Factors: r_hi, g_hi, b_hi, offset, r_lo, g_lo, b_lo.
+constexpr int kConversionFactors = 7;
+
 // One component fed from a strip: its conversion row, its multipliers and
 // where its blocks go.
 struct StripOutput {
-    const double* factors;        // red, green, blue factor and offset
+    const float* factors;         // ConversionFactors
+
     const float* multipliers;     // 64, index u * 8 + v (u the horizontal frequency)
     std::int16_t* coefficients;   // 64 per block, zig-zag order
     std::uint64_t* masks;         // per block: bit i set when zig-zag coefficient i is not 0
@@ -79,10 +89,16 @@ struct Kernels {
     void (*splice)(BitSink& sink, const BitSink& piece);
     // Pads the last byte with 1 bits and writes out what is held.
     void (*flush)(BitSink& sink, bool stuff);
+    // Converts n planar pixels (n a multiple of 8) to samples of one component.
+    void (*convert_pixels)(const float* factors, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                           int n, float* out);
     // DC categories of member j in scan order (dummy blocks count category 0);
     // `dummies` receives the number of dummy blocks. 0, or 9.
     int (*count_dc)(const Scan& scan, int j, std::uint32_t* counts, std::int64_t* dummies);
 };
+
+// The split factors of component 0 (Y), 1 (Cb) or 2 (Cr).
+const float* conversion_factors(int component);
 
 const Kernels& sse2_kernels();
 const Kernels& avx2_kernels();

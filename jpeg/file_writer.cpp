@@ -30,7 +30,7 @@ VbError file_access_error() { return VbError(75, "Path/File access error"); }
 // Writes the bytes under a fresh name beside the target, then moves it into
 // place: the target is either the old file or the complete new one. A few
 // system calls only: a run writes tens of thousands of pages.
-void write_whole_file(const std::filesystem::path& target, const std::vector<std::uint8_t>& bytes) {
+void write_whole_file(const std::filesystem::path& target, const std::uint8_t* data, std::size_t size) {
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
@@ -43,8 +43,7 @@ void write_whole_file(const std::filesystem::path& target, const std::vector<std
         if (errno == ENOENT || errno == ENOTDIR) throw path_not_found();
         if (errno != EEXIST || attempt > 100) throw file_access_error();
     }
-    const std::uint8_t* data = bytes.data();
-    std::size_t left = bytes.size();
+    std::size_t left = size;
     bool ok = true;
     while (left > 0) {
         const ssize_t n = ::write(fd, data, left);
@@ -210,7 +209,8 @@ void bmptojpg::AssembleFile() {
     const std::int32_t n = fast ? OptimizeTablesFast(plan, 0, last) : OptimizeTables(plan, 0, last);
 
     const std::int32_t u = bmptojpg_detail::round_to_i32(n * 1.3 + 1000 + static_cast<double>(Comment_.size()));
-    FileData.assign(static_cast<std::size_t>(u) + 1, 0);
+    FileData.clear();
+    FileData.resize(static_cast<std::size_t>(u) + 1);
     FilePos = 0;
 
     WriteMarker(0xD8);
@@ -237,7 +237,7 @@ void bmptojpg::AssembleFile() {
 int bmptojpg::SaveFile(const std::string& FileName) {
     if (FileName.empty()) return 1;
     AssembleFile();
-    write_whole_file(utf8_path(FileName), FileData);
+    write_whole_file(utf8_path(FileName), FileData.data(), FileData.size());
     FileData.clear();
     FileData.shrink_to_fit();
     return 0;
@@ -245,7 +245,8 @@ int bmptojpg::SaveFile(const std::string& FileName) {
 
 std::vector<std::uint8_t> bmptojpg::SaveBytes() {
     AssembleFile();
-    std::vector<std::uint8_t> bytes = std::move(FileData);
+    std::vector<std::uint8_t> bytes(FileData.begin(), FileData.end());
     FileData.clear();
+    FileData.shrink_to_fit();
     return bytes;
 }

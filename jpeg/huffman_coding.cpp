@@ -36,7 +36,7 @@ void bmptojpg::WriteBits(std::int32_t mask, std::int32_t value) {
     }
 }
 
-void bmptojpg::EncodeBlock(const std::vector<std::int16_t>& coefficients, std::int32_t& p, std::int32_t& predictor,
+void bmptojpg::EncodeBlock(const CoefficientArray& coefficients, std::int32_t& p, std::int32_t& predictor,
                            int dc_table, int ac_table) {
     check_table_id(dc_table);
     check_table_id(ac_table);
@@ -124,7 +124,7 @@ void bmptojpg::EncodeSingleScan(int component, int dc_table, int ac_table) {
     ScanPlan one{{component}, {dc_table}, {ac_table}};
     WriteScanHeader(one, 0, 0);
     ResetBitBuffer();
-    const std::vector<std::int16_t>& coefficients = Components[static_cast<std::size_t>(component)].Coefficients;
+    const CoefficientArray& coefficients = Components[static_cast<std::size_t>(component)].Coefficients;
     if (coefficients.empty()) throw VbError::subscript_out_of_range();
     std::int32_t p = 0, predictor = 0;
     while (static_cast<std::size_t>(p) != coefficients.size()) EncodeBlock(coefficients, p, predictor, dc_table, ac_table);
@@ -159,7 +159,7 @@ void bmptojpg::EncodeInterleavedScan(const ScanPlan& plan, int first, int last) 
     }
 
     ResetBitBuffer();
-    std::vector<std::int16_t> dummy(64, 0);
+    CoefficientArray dummy(64, 0);
     for (std::int64_t my = 0; my < mcu_rows; ++my) {
         for (std::int64_t mx = 0; mx < mcus_across; ++mx)
             for (Member& m : members)

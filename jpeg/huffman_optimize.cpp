@@ -10,7 +10,8 @@ using bmptojpg_detail::magnitude_category;
 
 namespace {
 
-void require_picture(const std::vector<std::int16_t>& coefficients) {
+template <typename Array>
+void require_picture(const Array& coefficients) {
     if (coefficients.empty()) throw VbError::subscript_out_of_range();
 }
 
@@ -50,7 +51,7 @@ void bmptojpg::WalkInterleaved(std::size_t coefficient_count, int H, int V,
     }
 }
 
-void bmptojpg::CountDCSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts) {
+void bmptojpg::CountDCSymbols(const CoefficientArray& coefficients, SymbolCounts& counts) {
     require_picture(coefficients);
     std::int32_t predictor = 0;
     for (std::size_t b = 0; b + 64 <= coefficients.size(); b += 64) {
@@ -59,7 +60,7 @@ void bmptojpg::CountDCSymbols(const std::vector<std::int16_t>& coefficients, Sym
     }
 }
 
-void bmptojpg::CountDCSymbolsInterleaved(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts, int H,
+void bmptojpg::CountDCSymbolsInterleaved(const CoefficientArray& coefficients, SymbolCounts& counts, int H,
                                          int V) const {
     require_picture(coefficients);
     std::int32_t predictor = 0;
@@ -76,7 +77,7 @@ void bmptojpg::CountDCSymbolsInterleaved(const std::vector<std::int16_t>& coeffi
 
 // A dummy block codes an end-of-block: count it, so that the AC table always has
 // a code for it and every scan we write can be decoded.
-void bmptojpg::CountDummyBlockEOBs(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts, int H,
+void bmptojpg::CountDummyBlockEOBs(const CoefficientArray& coefficients, SymbolCounts& counts, int H,
                                    int V) const {
     require_picture(coefficients);
     WalkInterleaved(coefficients.size(), H, V, [&](std::int64_t start) {
@@ -84,7 +85,7 @@ void bmptojpg::CountDummyBlockEOBs(const std::vector<std::int16_t>& coefficients
     });
 }
 
-void bmptojpg::CountACSymbols(const std::vector<std::int16_t>& coefficients, SymbolCounts& counts) {
+void bmptojpg::CountACSymbols(const CoefficientArray& coefficients, SymbolCounts& counts) {
     require_picture(coefficients);
     for (std::size_t b = 0; b + 64 <= coefficients.size(); b += 64) {
         int run = 0;

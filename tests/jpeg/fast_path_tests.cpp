@@ -2,10 +2,12 @@
 // the plain procedures, on pictures of every kind, size, quality and sampling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "oracle.h"
 #include "platform/vb_error.h"
+#include "jpeg/fast_kernels.h"
 #include "test_access.h"
 
 using A = bmptojpg_test_access;
@@ -203,4 +205,32 @@ TEST_F(JpegFastPath, ErrorsAreThoseOfThePlainProcedures) {
             EXPECT_EQ(err.number(), 6);
         }
     }
+}
+
+TEST_F(JpegFastPath, ColourConversionIsExactForEveryColour) {
+    // Every 24-bit colour: the float lanes give the double formula rounded once.
+    const float kFactors[3][4] = {{0.299f, 0.587f, 0.114f, -128.0f}, {-0.16874f, -0.33126f, 0.5f, 0.0f},
+                                  {0.5f, -0.41869f, -0.08131f, 0.0f}};
+    std::vector<std::uint8_t> r(256 * 256), g(256 * 256), b(256 * 256);
+    std::vector<float> out(256 * 256);
+    for (int i = 0; i < 256 * 256; ++i) {
+        g[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i >> 8);
+        b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i & 0xFF);
+    }
+    std::vector<const bmptojpg_fast::Kernels*> kernels{&bmptojpg_fast::sse2_kernels()};
+    if (fast_paths().size() > 1) kernels.push_back(&bmptojpg_fast::avx2_kernels());
+    for (const auto* k : kernels)
+        for (int c = 0; c < 3; ++c) {
+            std::size_t wrong = 0;
+            for (int red = 0; red < 256; ++red) {
+                std::fill(r.begin(), r.end(), static_cast<std::uint8_t>(red));
+                k->convert_pixels(bmptojpg_fast::conversion_factors(c), r.data(), g.data(), b.data(), 256 * 256, out.data());
+                for (std::size_t i = 0; i < out.size(); ++i) {
+                    const double exact = ((double(float(r[i])) * kFactors[c][0] + double(float(g[i])) * kFactors[c][1]) +
+                                          double(float(b[i])) * kFactors[c][2]) + kFactors[c][3];
+                    if (out[i] != static_cast<float>(exact)) ++wrong;
+                }
+            }
+            EXPECT_EQ(wrong, 0u) << "component " << c;
+        }
 }

@@ -27,7 +27,10 @@ struct bmptojpg_test_access {
     static int component_count(const bmptojpg& e) { return e.ComponentCount; }
     static std::pair<int, int> factors(const bmptojpg& e, int c) { return {e.Components[c].H, e.Components[c].V}; }
     static std::pair<int, int> max_factors(const bmptojpg& e) { return {e.HMax, e.VMax}; }
-    static const std::vector<std::int16_t>& coefficients(const bmptojpg& e, int c) { return e.Components[c].Coefficients; }
+    static std::vector<std::int16_t> coefficients(const bmptojpg& e, int c) {
+        const auto& a = e.Components[c].Coefficients;
+        return std::vector<std::int16_t>(a.begin(), a.end());
+    }
 
     // Block[column][row] in, transformed block out.
     static std::array<std::array<float, 8>, 8> dct(bmptojpg& e, const std::array<std::array<float, 8>, 8>& in) {
@@ -45,9 +48,9 @@ struct bmptojpg_test_access {
                                               std::size_t size = 64) {
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 8; ++y) e.Block[x][y] = block[x][y];
-        std::vector<std::int16_t> out(size, 0);
+        bmptojpg::CoefficientArray out(size, 0);
         e.QuantizeBlock(out, position, multipliers);
-        return out;
+        return std::vector<std::int16_t>(out.begin(), out.end());
     }
     static std::array<float, 64> multipliers(const bmptojpg& e, int id) { return e.QuantTables[id].Multipliers; }
 
@@ -92,7 +95,7 @@ struct bmptojpg_test_access {
     static void write_bits(bmptojpg& e, std::int32_t mask, std::int32_t value) { e.WriteBits(mask, value); }
     static void encode_block(bmptojpg& e, const std::vector<std::int16_t>& block, std::int32_t& predictor) {
         std::int32_t p = 0;
-        e.EncodeBlock(block, p, predictor, 0, 0);
+        e.EncodeBlock(bmptojpg::CoefficientArray(block.begin(), block.end()), p, predictor, 0, 0);
     }
     static std::vector<std::uint8_t> finish_output(bmptojpg& e) {
         e.FlushBitBuffer();
