@@ -467,6 +467,7 @@ void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
             const std::int32_t mask = t.CodeMask[static_cast<std::size_t>(s)];
             out.size[s] = mask > 0 ? static_cast<std::uint8_t>(32 - __builtin_clz(static_cast<unsigned>(mask))) : 0;
             out.code[s] = mask > 0 ? static_cast<std::uint32_t>(t.Code[static_cast<std::size_t>(s)]) & ((static_cast<std::uint32_t>(mask) << 1) - 1) : 0;
+            out.packed[s] = out.code[s] << 5 | out.size[s];
         }
     };
     bool derived_dc[4] = {}, derived_ac[4] = {};

@@ -45,6 +45,7 @@ struct StripJob {
 struct HuffCodes {
     std::uint32_t code[256];
     std::uint8_t size[256];  // 0 for a symbol without a code
+    std::uint32_t packed[256];  // code << 5 | size
 };
 
 struct ScanMember {
