@@ -178,10 +178,20 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
     }
 
     float multipliers[3][64];
+    float tiny[3];
     for (int c = 0; c < ComponentCount; ++c) {
         const auto& m = QuantTables[static_cast<std::size_t>(Components[static_cast<std::size_t>(c)].QuantTable)].Multipliers;
+        float largest = 0;
         for (int u = 0; u < 8; ++u)
-            for (int v = 0; v < 8; ++v) multipliers[c][u * 8 + v] = m[static_cast<std::size_t>(ZigZag[u][v])];
+            for (int v = 0; v < 8; ++v) {
+                const float f = m[static_cast<std::size_t>(ZigZag[u][v])];
+                multipliers[c][u * 8 + v] = f;
+                largest = std::max(largest, std::fabs(f));
+            }
+        // Every step of a transform pass at most doubles the largest magnitude or
+        // scales a sum of three by a constant below 1.31: the two passes grow it
+        // less than 180 times. Samples below this quantize to 0 everywhere.
+        tiny[c] = largest > 0 ? 1.0f / (512.0f * largest) : 0.0f;
     }
 
     // Where each plane comes from: the picture itself, 2 x 2 boxes of it, or a
@@ -237,7 +247,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
                 const int c = plane.members[o];
                 FastComponent& f = fast[static_cast<std::size_t>(c)];
                 const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
-                job.out[o] = {kSplit.f[c], multipliers[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
+                job.out[o] = {kSplit.f[c], multipliers[c], tiny[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
                               f.masks.data() + block, counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
             }
             const bool full_rows = 8 * b + 7 < plane.h;

@@ -27,6 +27,7 @@ struct StripOutput {
     const float* factors;         // ConversionFactors
 
     const float* multipliers;     // 64, index u * 8 + v (u the horizontal frequency)
+    float tiny;                   // samples all below this in magnitude quantize to 0
     std::int16_t* coefficients;   // 64 per block, zig-zag order
     std::uint64_t* masks;         // per block: bit i set when zig-zag coefficient i is not 0
     std::uint32_t* ac_counts;     // 256 AC symbol counters; [256] counts symbols above 255
