@@ -198,7 +198,8 @@ private:
 
     // What the fast sampling leaves for SaveFile, one record per component.
     struct FastComponent {
-        std::vector<std::uint64_t> masks;        // non-zero coefficients per block
+        std::vector<std::uint64_t, NoInitAllocator<std::uint64_t>> masks;  // non-zero coefficients per block
+        CoefficientArray dcs;                                               // DC coefficient per block
         std::array<std::uint32_t, 257> ac_counts{};  // AC symbols; [256] symbols above 255
         std::int64_t dummy_blocks = 0;
     };

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <thread>
@@ -171,6 +172,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
         const std::size_t entries = static_cast<std::size_t>(pw) * static_cast<std::size_t>(ph);
         comp.Coefficients.resize(entries);
         fast[static_cast<std::size_t>(c)].masks.resize(entries / 64);
+        fast[static_cast<std::size_t>(c)].dcs.resize(entries / 64);
         int p = 0;
         while (p < plane_count && (planes[p].w != w || planes[p].h != h)) ++p;
         if (p == plane_count) planes[plane_count++] = {w, h, pw, ph, {}, 0};
@@ -248,7 +250,8 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
                 FastComponent& f = fast[static_cast<std::size_t>(c)];
                 const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
                 job.out[o] = {kSplit.f[c], multipliers[c], tiny[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
-                              f.masks.data() + block, counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
+                              f.masks.data() + block, f.dcs.data() + block,
+                              counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
             }
             const bool full_rows = 8 * b + 7 < plane.h;
             int done = 0;
@@ -292,6 +295,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             for (int o = 0; o < plane.count; ++o) {
                 job.out[o].coefficients += static_cast<std::ptrdiff_t>(done) * 64;
                 job.out[o].masks += done;
+                job.out[o].dcs += done;
             }
             return k.transform_strip(job);
         };
@@ -355,7 +359,6 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
     const Kernels& k = kernels_for(FastPath);
     const std::size_t positions = plan.component.size();
     std::vector<bool> interleaved(positions, false);
-    std::vector<std::pair<int, int>> group_of(positions);
     bool dc_in_use[4] = {}, ac_in_use[4] = {};
     for (const ScanGroup& g : ScanGroups(plan, first, last))
         for (int i = g.first; i <= g.last; ++i) {
@@ -376,6 +379,7 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
         bmptojpg_fast::ScanMember m{};
         m.coefficients = comp.Coefficients.data();
         m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
+        m.dcs = Fast[static_cast<std::size_t>(c)].dcs.data();
         m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
         m.H = comp.H;
         m.V = comp.V;
@@ -399,26 +403,64 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
     auto require_picture = [](const ComponentRecord& comp) {
         if (comp.Coefficients.empty()) throw VbError::subscript_out_of_range();
     };
+    // The DC statistics of every position, in its scan's block order: on two
+    // threads for a large picture, each taking half of the rows.
+    struct DcStats {
+        std::uint32_t counts[17];
+        std::int64_t dummies;
+    };
+    std::vector<bmptojpg_fast::Scan> scans(positions);
+    for (int i = first; i <= last; ++i) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        check_index(plan.component[at], Components.size());
+        require_picture(Components[static_cast<std::size_t>(plan.component[at])]);
+        bmptojpg_fast::Scan& scan = scans[at];
+        scan.count = 1;
+        scan.interleaved = interleaved[at];
+        scan.member[0] = member_of(plan.component[at]);
+        scan.mcus_across = mcus_across;
+        scan.mcu_rows = mcu_rows;
+    }
+    auto scan_rows = [](const bmptojpg_fast::Scan& scan) {
+        const bmptojpg_fast::ScanMember& m = scan.member[0];
+        return scan.interleaved ? scan.mcu_rows : (m.entries / 64 + m.blocks_across - 1) / m.blocks_across;
+    };
+    const bool two = Threads >= 2 && std::int64_t{Width} * Height >= kThreadedPixels;
+    std::vector<DcStats> stats(2 * positions, DcStats{});
+    int errors[2] = {0, 0};
+    run_split(two, [&](int t) {
+        for (int i = first; i <= last; ++i) {
+            const std::size_t at = static_cast<std::size_t>(i);
+            const bmptojpg_fast::Scan& scan = scans[at];
+            const std::int64_t rows = scan_rows(scan);
+            const std::int64_t mid = two ? rows / 2 : rows;
+            const std::int64_t begin = t == 0 ? 0 : mid, end = t == 0 ? mid : rows;
+            DcStats& st = stats[static_cast<std::size_t>(t) * positions + at];
+            std::int32_t predictor = 0;
+            if (begin > 0) {
+                // The predictor is the DC value of the last block before the half.
+                DcStats scratch{};
+                errors[t] |= k.count_dc(scan, 0, begin - 1, begin, &predictor, scratch.counts, &scratch.dummies);
+            }
+            errors[t] |= k.count_dc(scan, 0, begin, end, &predictor, st.counts, &st.dummies);
+        }
+    });
+    if (errors[0] != 0 || errors[1] != 0) throw VbError::subscript_out_of_range();
     std::vector<std::int64_t> dummies(positions, 0);
+    for (std::size_t at = 0; at < positions; ++at) dummies[at] = stats[at].dummies + stats[positions + at].dummies;
 
     for (int t = 0; t < 4; ++t) {
         if (dc_in_use[t]) {
-            std::uint32_t dc[17] = {};
+            std::int64_t dc[17] = {};
             for (int i = first; i <= last; ++i) {
                 const std::size_t at = static_cast<std::size_t>(i);
                 if (plan.dc_table[at] != t) continue;
-                check_index(plan.component[at], Components.size());
-                const ComponentRecord& comp = Components[static_cast<std::size_t>(plan.component[at])];
-                require_picture(comp);
-                bmptojpg_fast::Scan scan{};
-                scan.count = 1;
-                scan.interleaved = interleaved[at];
-                scan.member[0] = member_of(plan.component[at]);
-                scan.mcus_across = mcus_across;
-                scan.mcu_rows = mcu_rows;
-                if (k.count_dc(scan, 0, dc, &dummies[at]) != 0) throw VbError::subscript_out_of_range();
+                for (int s = 0; s < 17; ++s) dc[s] += std::int64_t{stats[at].counts[s]} + stats[positions + at].counts[s];
             }
-            for (int s = 0; s < 17; ++s) counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(dc[s]);
+            for (int s = 0; s < 17; ++s) {
+                if (dc[s] > INT32_MAX) throw VbError::overflow();
+                counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(dc[s]);
+            }
             const SymbolCounts kept = counts;
             OptimizeHuffmanTableFast(DCTables[static_cast<std::size_t>(t)], counts);
             ExpandHuffmanTable(DCTables[static_cast<std::size_t>(t)], Precision == 12 ? 15 : 11);
@@ -437,19 +479,7 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
                 const FastComponent& f = Fast[static_cast<std::size_t>(plan.component[at])];
                 if (f.ac_counts[256] != 0) throw VbError::subscript_out_of_range();
                 for (int s = 0; s < 256; ++s) sum[s] += f.ac_counts[static_cast<std::size_t>(s)];
-                if (interleaved[at]) {
-                    if (plan.dc_table[at] > t) {
-                        std::uint32_t scratch[17] = {};
-                        bmptojpg_fast::Scan scan{};
-                        scan.count = 1;
-                        scan.interleaved = true;
-                        scan.member[0] = member_of(plan.component[at]);
-                        scan.mcus_across = mcus_across;
-                        scan.mcu_rows = mcu_rows;
-                        if (k.count_dc(scan, 0, scratch, &dummies[at]) != 0) throw VbError::subscript_out_of_range();
-                    }
-                    sum[0] += dummies[at];
-                }
+                if (interleaved[at]) sum[0] += dummies[at];
             }
             for (int s = 0; s < 256; ++s) {
                 if (sum[s] > INT32_MAX) throw VbError::overflow();
@@ -514,6 +544,7 @@ void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
             bmptojpg_fast::ScanMember& m = scan.member[j];
             m.coefficients = comp.Coefficients.data();
             m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
+            m.dcs = Fast[static_cast<std::size_t>(c)].dcs.data();
             m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
             m.H = comp.H;
             m.V = comp.V;
@@ -540,13 +571,13 @@ void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
             const std::int64_t mid = rows / 2;
             // The second half starts from the DC values its blocks follow.
             std::int32_t second[3] = {0, 0, 0};
-            {
-                std::vector<std::uint8_t> scratch(static_cast<std::size_t>(entries / std::max<std::int64_t>(rows, 1)) * 8 + 4096);
-                bmptojpg_fast::BitSink discard{scratch.data(), 0, 0, 64};
-                if (k.encode_rows(scan, mid - 1, mid, second, discard, false) != 0) throw VbError::subscript_out_of_range();
+            for (int j = 0; j < scan.count; ++j) {
+                std::uint32_t scratch[17] = {};
+                std::int64_t dummies = 0;
+                if (k.count_dc(scan, j, mid - 1, mid, &second[j], scratch, &dummies) != 0) throw VbError::subscript_out_of_range();
             }
-            std::vector<std::uint8_t> piece_data(static_cast<std::size_t>(FastEstimate) + 4096);
-            bmptojpg_fast::BitSink piece{piece_data.data(), 0, 0, 64};
+            const std::unique_ptr<std::uint8_t[]> piece_data(new std::uint8_t[static_cast<std::size_t>(FastEstimate) + 4096]);
+            bmptojpg_fast::BitSink piece{piece_data.get(), 0, 0, 64};
             int errors[2] = {0, 0};
             run_split(true, [&](int t) {
                 if (t == 0)

@@ -30,6 +30,7 @@ struct StripOutput {
     float tiny;                   // samples all below this in magnitude quantize to 0
     std::int16_t* coefficients;   // 64 per block, zig-zag order
     std::uint64_t* masks;         // per block: bit i set when zig-zag coefficient i is not 0
+    std::int16_t* dcs;            // per block: its DC coefficient
     std::uint32_t* ac_counts;     // 256 AC symbol counters; [256] counts symbols above 255
 };
 
@@ -52,6 +53,7 @@ struct HuffCodes {
 struct ScanMember {
     const std::int16_t* coefficients;
     const std::uint64_t* masks;
+    const std::int16_t* dcs;
     std::int64_t entries;         // coefficients held
     int H, V;
     std::int64_t blocks_across;   // of the padded plane
@@ -94,9 +96,11 @@ struct Kernels {
     // Converts n planar pixels (n a multiple of 8) to samples of one component.
     void (*convert_pixels)(const float* factors, const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                            int n, float* out);
-    // DC categories of member j in scan order (dummy blocks count category 0);
-    // `dummies` receives the number of dummy blocks. 0, or 9.
-    int (*count_dc)(const Scan& scan, int j, std::uint32_t* counts, std::int64_t* dummies);
+    // Adds the DC categories of member j's blocks in rows [row_begin, row_end) in
+    // scan order (dummy blocks count category 0, and are added to `dummies`),
+    // starting from and updating the predictor. 0, or 9.
+    int (*count_dc)(const Scan& scan, int j, std::int64_t row_begin, std::int64_t row_end, std::int32_t* predictor,
+                    std::uint32_t* counts, std::int64_t* dummies);
 };
 
 // The split factors of component 0 (Y), 1 (Cb) or 2 (Cr).
