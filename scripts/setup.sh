@@ -11,6 +11,7 @@ packages=(
   fonts-arphic-uming fonts-wqy-zenhei
   xvfb xauth x11-apps imagemagick xdotool
   python3-pil python3 time bc
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
