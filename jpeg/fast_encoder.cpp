@@ -23,9 +23,10 @@ using bmptojpg_fast::SourceFormat;
 
 namespace {
 
+// The AVX2 build of the kernels may use every x86-64-v3 instruction.
 bool cpu_has_avx2() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+    return __builtin_cpu_supports("x86-64-v3");
 }
 
 bmptojpg::CodePath initial_path() {
@@ -230,8 +231,9 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
         }
     }
 
-    // Per thread and component: AC symbol counts.
-    std::vector<std::array<std::uint32_t, 257>> counts(static_cast<std::size_t>(2 * ComponentCount));
+    // AC symbol counts: the first thread's go straight to the components, the
+    // second thread's are added afterwards.
+    std::vector<std::array<std::uint32_t, 257>> second_counts(two ? static_cast<std::size_t>(ComponentCount) : 0);
     std::atomic<int> failure{0};
     int widest = 0;
     for (int p = 0; p < plane_count; ++p) widest = std::max(widest, planes[p].pw);
@@ -251,7 +253,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
                 const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
                 job.out[o] = {kSplit.f[c], multipliers[c], tiny[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
                               f.masks.data() + block, f.dcs.data() + block,
-                              counts[static_cast<std::size_t>(t * ComponentCount + c)].data()};
+                              t == 0 ? f.ac_counts.data() : second_counts[static_cast<std::size_t>(c)].data()};
             }
             const bool full_rows = 8 * b + 7 < plane.h;
             int done = 0;
@@ -267,7 +269,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             // The rest of the strip as planar rows, padded by repeating the last
             // column and the last row.
             const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(plane.pw) * 8;
-            const int vector_pixels = src.mode == PlaneSource::Box2 ? plane.w / 8 * 8 : 0;
+            const int vector_pixels = plane.w / 8 * 8;
             std::uint8_t rgb[3];
             for (int r = 0; r < 8; ++r) {
                 std::uint8_t* out = strip.data() + r * plane.pw;
@@ -279,8 +281,12 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
                 const int y = 8 * b + r < plane.h ? 8 * b + r : plane.h - 1;
                 int x = done * 8;
                 if (vector_pixels > x) {
-                    k.box2_row(src.row(2 * y), src.row(2 * y + 1), src.format, vector_pixels - x, out + x, out + step + x,
-                               out + 2 * step + x);
+                    if (src.mode == PlaneSource::Box2)
+                        k.box2_row(src.row(2 * y), src.row(2 * y + 1), src.format, vector_pixels - x, out + x, out + step + x,
+                                   out + 2 * step + x);
+                    else
+                        k.planar_row(src.row(y) + static_cast<std::ptrdiff_t>(x) * src.bpp(), src.format, vector_pixels - x,
+                                     out + x, out + step + x, out + 2 * step + x);
                     x = vector_pixels;
                 }
                 for (; x < plane.pw; ++x) {
@@ -336,24 +342,13 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
         throw VbError::overflow();
     }
 
-    for (int c = 0; c < ComponentCount; ++c) {
-        auto& total = fast[static_cast<std::size_t>(c)].ac_counts;
-        for (int t = 0; t < 2; ++t)
-            for (std::size_t s = 0; s < 257; ++s) total[s] += counts[static_cast<std::size_t>(t * ComponentCount + c)][s];
-    }
+    for (std::size_t c = 0; c < second_counts.size(); ++c)
+        for (std::size_t s = 0; s < 257; ++s) fast[c].ac_counts[s] += second_counts[c][s];
     Fast = std::move(fast);
     FastPath = path;
     return 0;
 }
 
-namespace {
-
-struct FastScan {
-    bmptojpg_fast::Scan scan;
-    std::int64_t rows;
-};
-
-}  // namespace
 
 std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int last) {
     const Kernels& k = kernels_for(FastPath);

@@ -86,7 +86,11 @@ struct Kernels {
     // planar pixels (a multiple of 8), rounding to the nearest, halves up.
     void (*box2_row)(const std::uint8_t* row0, const std::uint8_t* row1, SourceFormat format, int pixels,
                      std::uint8_t* r, std::uint8_t* g, std::uint8_t* b);
-    // 0, or 9 for a block outside its array or a symbol above 255.
+    // Splits `pixels` pixels of a row (Rgb24 or Bgrx32; a multiple of 8) into planar bytes.
+    void (*planar_row)(const std::uint8_t* row, SourceFormat format, int pixels, std::uint8_t* r, std::uint8_t* g,
+                       std::uint8_t* b);
+    // Codes scan rows [row_begin, row_end) from the predictors (updated). 0, or 9
+    // for a block outside its array. Symbols above 255 are rejected before.
     int (*encode_rows)(const Scan& scan, std::int64_t row_begin, std::int64_t row_end, std::int32_t* predictors,
                        BitSink& sink, bool stuff);
     // Appends another sink's unstuffed bits (whole bytes, then its held bits).

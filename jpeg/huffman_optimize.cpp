@@ -193,8 +193,6 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
     // Symbols ordered by count, and among equal counts the higher symbol first:
     // the two smallest are the ones the linear search of OptimizeHuffmanTable finds.
     std::array<std::int32_t, 257> code_size{};
-    std::array<std::int32_t, 257> others;
-    others.fill(-1);
     counts[256] = 1;
     auto before = [&counts](int a, int b) {  // a is taken before b
         const std::int32_t ca = counts[static_cast<std::size_t>(a)], cb = counts[static_cast<std::size_t>(b)];
@@ -218,9 +216,15 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
         if (counts[static_cast<std::size_t>(v)] != 0) heap[static_cast<std::size_t>(n++)] = v;
     for (int i = n / 2 - 1; i >= 0; --i) sift_down(i);
 
-    int c1 = -1;
+    // Each merge hangs the two groups under a new node: a symbol's code size,
+    // the number of merges its group took part in, is its depth in that tree.
+    std::array<int, 2 * 257> parent;
+    parent.fill(-1);
+    std::array<int, 257> node;  // the tree node of the group a symbol stands for
+    for (int v = 0; v <= 256; ++v) node[static_cast<std::size_t>(v)] = v;
+    int next_node = 257;
     while (n >= 2) {
-        c1 = heap[0];
+        const int c1 = heap[0];
         heap[0] = heap[static_cast<std::size_t>(--n)];
         sift_down(0);
         const int c2 = heap[0];
@@ -229,22 +233,18 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
         counts[static_cast<std::size_t>(c2)] = 0;
         heap[0] = c1;
         sift_down(0);
-        int s = c1;
-        ++code_size[static_cast<std::size_t>(s)];
-        while (others[static_cast<std::size_t>(s)] != -1) {
-            s = others[static_cast<std::size_t>(s)];
-            ++code_size[static_cast<std::size_t>(s)];
-        }
-        others[static_cast<std::size_t>(s)] = c2;
-        s = c2;
-        ++code_size[static_cast<std::size_t>(s)];
-        while (others[static_cast<std::size_t>(s)] != -1) {
-            s = others[static_cast<std::size_t>(s)];
-            ++code_size[static_cast<std::size_t>(s)];
-        }
+        parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c1)])] = next_node;
+        parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c2)])] = next_node;
+        node[static_cast<std::size_t>(c1)] = next_node++;
     }
-    c1 = heap[0];
-    counts[static_cast<std::size_t>(c1)] = 0;
+    const int last = heap[0];
+    counts[static_cast<std::size_t>(last)] = 0;
+    std::array<std::int32_t, 2 * 257> depth{};
+    for (int id = next_node - 1; id >= 0; --id) {
+        const int up = parent[static_cast<std::size_t>(id)];
+        if (up >= 0) depth[static_cast<std::size_t>(id)] = depth[static_cast<std::size_t>(up)] + 1;
+    }
+    for (int v = 0; v <= 256; ++v) code_size[static_cast<std::size_t>(v)] = depth[static_cast<std::size_t>(v)];
 
     std::array<std::int32_t, 257> bits{};
     int largest = 0;

@@ -42,7 +42,7 @@ std::vector<std::uint8_t> encode(Path path, const pagiro::PixelView& view, int w
 
 std::vector<Path> fast_paths() {
     std::vector<Path> out{Path::Sse2};
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) out.push_back(Path::Avx2);
+    if (__builtin_cpu_supports("x86-64-v3")) out.push_back(Path::Avx2);
     return out;
 }
 
