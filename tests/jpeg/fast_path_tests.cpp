@@ -149,6 +149,31 @@ TEST_F(JpegFastPath, LargePictures) {
     Settings s;
     s.factors[2] = s.factors[3] = s.factors[4] = s.factors[5] = 0;
     expect_same(jpeg_test::text_picture(1200, 900, 11), s);
+    // A scan of its own for luminance, then the chrominance interleaved; and
+    // planes scaled by the resampler.
+    const Picture p = jpeg_test::smooth_picture(701, 409, 12);
+    for (const auto& f : {std::array<int, 6>{4, 4, 1, 1, 1, 1}, {1, 2, 2, 1, 1, 1}, {3, 1, 1, 1, 1, 3}}) {
+        Settings t;
+        std::copy(f.begin(), f.end(), t.factors);
+        expect_same(p, t);
+    }
+}
+
+TEST_F(JpegFastPath, SettingsChangedAfterSampling) {
+    // The picture keeps the multipliers it was sampled with; the file takes the
+    // quality and comment current when it is written.
+    const Picture p = jpeg_test::smooth_picture(50, 40, 13);
+    std::vector<std::vector<std::uint8_t>> files;
+    for (Path path : {Path::Plain, Path::Sse2, Path::Avx2}) {
+        bmptojpg::SetCodePath(path);
+        bmptojpg e;
+        ASSERT_EQ(e.SampleHDC(p.view(), p.width, p.height, 0, 0), 0);
+        e.Quality(30);
+        e.Comment("after sampling");
+        files.push_back(e.SaveBytes());
+        files.push_back(e.SaveBytes());
+    }
+    for (const auto& f : files) EXPECT_EQ(f, files[0]);
 }
 
 TEST_F(JpegFastPath, HeapMergeGivesTheSameTables) {
