@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 namespace pagiro {
@@ -72,12 +73,20 @@ GlyphCache::Glyph GlyphCache::render(char16_t c) const {
     if (x1 < 0) return g;  // no ink: a space
     g.left = x0 - margin;
     g.top = y0 - margin;
-    g.width = x1 - x0 + 1;
-    g.height = y1 - y0 + 1;
-    g.mask.resize(static_cast<std::size_t>(g.width) * static_cast<std::size_t>(g.height));
-    for (int y = 0; y < g.height; ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y0 + y));
-        for (int x = 0; x < g.width; ++x) g.mask[std::size_t(y) * std::size_t(g.width) + std::size_t(x)] = row[x0 + x] != 0xFFFFFFFFu;
+    g.right = x1 + 1 - margin;
+    g.bottom = y1 + 1 - margin;
+    for (int y = y0; y <= y1; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+        for (int x = x0; x <= x1;) {
+            if (row[x] == 0xFFFFFFFFu) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end <= x1 && row[end] != 0xFFFFFFFFu) ++end;
+            g.runs.push_back(Run{std::int16_t(y - margin), std::int16_t(x - margin), std::int16_t(end - x)});
+            x = end;
+        }
     }
     return g;
 }
@@ -125,18 +134,24 @@ bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line
 
 void GlyphCache::compose(QImage& image, int left, int top, const QString& line, QRgb colour) {
     const int w = image.width(), h = image.height();
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     int pen = left;
     for (QChar c : line) {
         const Glyph& g = glyph(c.unicode());
-        const int gx = pen + g.left, gy = top + g.top;
-        for (int y = 0; y < g.height; ++y) {
-            const int iy = gy + y;
-            if (iy < 0 || iy >= h) continue;
-            QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(iy));
-            const std::uint8_t* m = g.mask.data() + std::size_t(y) * std::size_t(g.width);
-            for (int x = 0; x < g.width; ++x) {
-                const int ix = gx + x;
-                if (m[x] && ix >= 0 && ix < w) row[ix] = colour;
+        if (pen + g.left >= 0 && pen + g.right <= w && top + g.top >= 0 && top + g.bottom <= h) {
+            for (const Run& r : g.runs) {
+                QRgb* p = reinterpret_cast<QRgb*>(bits + (top + r.dy) * stride) + pen + r.dx;
+                std::fill_n(p, r.length, colour);
+            }
+        } else {
+            // Partly outside the page: clip every run.
+            for (const Run& r : g.runs) {
+                const int y = top + r.dy;
+                if (y < 0 || y >= h) continue;
+                const int x0 = std::max(pen + r.dx, 0), x1 = std::min(pen + r.dx + r.length, w);
+                if (x0 >= x1) continue;
+                std::fill_n(reinterpret_cast<QRgb*>(bits + y * stride) + x0, x1 - x0, colour);
             }
         }
         pen += g.advance;

@@ -27,12 +27,15 @@ public:
     bool draw_line(QImage& image, int left, int top, const QString& line, QRgb colour);
 
 private:
+    // A horizontal stretch of ink, relative to the pen position and the cell top.
+    struct Run {
+        std::int16_t dy, dx, length;
+    };
     struct Glyph {
         bool usable = false;
         int advance = 0;
-        int left = 0, top = 0;       // of the mask, relative to the pen position and the cell top
-        int width = 0, height = 0;
-        std::vector<std::uint8_t> mask;  // 1 where the glyph has ink
+        int left = 0, top = 0, right = 0, bottom = 0;  // the ink's bounds (right and bottom exclusive)
+        std::vector<Run> runs;
     };
 
     const Glyph& glyph(char16_t c);
