@@ -29,7 +29,7 @@ def main():
             para = line + "\r\n\r\n"
         else:
             chars = []
-            for _ in range(rng.randint(15, 400)):
+            for _ in range(rng.randint(4, 44)):
                 r = rng.random()
                 if r < 0.10:
                     chars.append(rng.choice(punct))
@@ -38,7 +38,7 @@ def main():
                 else:
                     chars.append(rng.choice(han))
             para = "　　" + "".join(chars) + "\r\n"
-            if rng.random() < 0.3:
+            if rng.random() < 0.7:
                 para += "\r\n"
         parts.append(para)
         n += len(para)
