@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "bmptojpg.h"
@@ -82,14 +83,22 @@ int plane_size(int size, int factor, int largest) {
 // Pictures at least this large are shared between threads.
 constexpr std::int64_t kThreadedPixels = 1 << 18;
 
-// Runs work(0) on this thread and work(1) on another when two are wanted.
+// Runs work(0) on this thread and work(1) on another when two are wanted (or
+// after work(0) on this one, when no thread can be started).
 template <typename F>
 void run_split(bool two, F&& work) {
     if (!two) {
         work(0);
         return;
     }
-    std::thread other([&] { work(1); });
+    std::thread other;
+    try {
+        other = std::thread([&] { work(1); });
+    } catch (const std::system_error&) {
+        work(0);
+        work(1);
+        return;
+    }
     work(0);
     other.join();
 }
@@ -238,9 +247,13 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
     int widest = 0;
     for (int p = 0; p < plane_count; ++p) widest = std::max(widest, planes[p].pw);
 
+    // Per thread a planar strip: red rows, then green rows, then blue rows, each
+    // row pw bytes. Made here: nothing may throw on the second thread.
+    std::vector<std::uint8_t> strips[2];
+    for (int t = 0; t < (two ? 2 : 1); ++t) strips[t].resize(static_cast<std::size_t>(widest) * 24 + 64);
+
     run_split(two, [&](int t) {
-        // Planar strip: red rows, then green rows, then blue rows, each row pw bytes.
-        std::vector<std::uint8_t> strip(static_cast<std::size_t>(widest) * 24 + 64);
+        std::vector<std::uint8_t>& strip = strips[t];
         auto process = [&](int p, int b) {
             const Plane& plane = planes[p];
             const PlaneSource& src = sources[p];
