@@ -264,7 +264,7 @@ TEST(JpegMcuOrder, DummyBlocksCountAnEndOfBlock) {
     for (std::size_t b = 0; b < y.size(); b += 64) ASSERT_NE(y[b + 63], 0) << "pick another seed";
     A::optimize_tables(e);
     EXPECT_NE(A::ac_table(e, 0).code_mask[0], 0);
-    const std::string path = ::testing::TempDir() + "jpeg_dummy_eob.jpg";
+    const std::string path = jpeg_test::temp_path("jpeg_dummy_eob.jpg");
     ASSERT_EQ(e.SaveFile(path), 0);
     const auto d = jpeg_test::decode(jpeg_test::read_file(path), true);
     EXPECT_EQ(d.error, "");

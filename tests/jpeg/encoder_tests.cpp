@@ -259,7 +259,7 @@ TEST(JpegSampling, PlanesPaddedAlikeButSizedDifferentlyAreDrawnApart) {
     jpeg_test::Picture pic{16, 8, std::vector<std::uint8_t>(16 * 8 * 3, 0)};
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 16; ++x) pic.rgb[(y * 16 + x) * 3 + (x < 8 ? 0 : 2)] = 255;
-    const std::string path = ::testing::TempDir() + "jpeg_plane_reuse.jpg";
+    const std::string path = jpeg_test::temp_path("jpeg_plane_reuse.jpg");
     for (int luma_h : {4, 3}) {
         const int chroma_h = 7 - luma_h;
         bmptojpg e;

@@ -35,7 +35,7 @@ std::vector<Segment> header_segments(const std::vector<std::uint8_t>& f) {
 class JpegFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::path(::testing::TempDir()) / ("jpeg_file_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir = fs::path(jpeg_test::temp_path("jpeg_file_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())));
         fs::remove_all(dir);
         fs::create_directories(dir);
     }

@@ -8,6 +8,11 @@
 #include <iterator>
 #include <random>
 
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 
 namespace jpeg_test {
@@ -257,6 +262,10 @@ int count_scans(const std::vector<std::uint8_t>& file) {
         }
     }
     return scans;
+}
+
+std::string temp_path(const std::string& name) {
+    return (std::filesystem::path(::testing::TempDir()) / (std::to_string(::getpid()) + "_" + name)).string();
 }
 
 }  // namespace jpeg_test

@@ -57,6 +57,9 @@ double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>&
 std::vector<std::uint8_t> component_plane(const Picture& p, int component);
 
 std::vector<std::uint8_t> read_file(const std::string& path);
+// A path in the test folder of this process alone: the suite may run in several
+// processes at once.
+std::string temp_path(const std::string& name);
 int count_scans(const std::vector<std::uint8_t>& file);
 
 }  // namespace jpeg_test

@@ -29,7 +29,7 @@ std::vector<std::uint8_t> encode(const Picture& p, int quality, const Sampling& 
         e.SetSamplingFrequencies(s.h[0], s.v[0], s.h[1], s.v[1], s.h[2], s.v[2]);
     e.Quality(quality);
     if (e.SampleHDC(p.view(), p.width, p.height, 0, 0) != 0) return {};
-    const std::string path = (fs::path(::testing::TempDir()) / "jpeg_roundtrip.jpg").string();
+    const std::string path = jpeg_test::temp_path("jpeg_roundtrip.jpg");
     e.SaveFile(path);
     auto bytes = jpeg_test::read_file(path);
     fs::remove(path);
