@@ -536,7 +536,6 @@ void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
             ScanPlan one{{plan.component[at]}, {plan.dc_table[at]}, {plan.ac_table[at]}};
             WriteScanHeader(one, 0, 0);
         }
-        std::int64_t entries = 0;
         for (int j = 0; j < scan.count; ++j) {
             const std::size_t at = static_cast<std::size_t>(g.first + j);
             const int c = plan.component[at];
@@ -560,7 +559,6 @@ void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
             m.last_column_blocks = b % comp.H == 0 ? comp.H : b % comp.H;
             m.dc = &dc_codes[dt];
             m.ac = &ac_codes[at_];
-            entries += m.entries;
         }
         const std::int64_t rows =
             scan.interleaved ? mcu_rows : (scan.member[0].entries / 64 + scan.member[0].blocks_across - 1) / scan.member[0].blocks_across;
