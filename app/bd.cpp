@@ -449,17 +449,7 @@ void bd::run_failed(const QString& chinese, const QString& /*english*/) {
 }
 
 void bd::startok_click() {
-    if (mk::runflag != 0) {
-        mk::runflag = 0;
-        return;
-    }
-    mk::hasrun = -1;
-    mk::runflag = -1;
-    in_run_ = true;
-    {
-        gentpok generator(*this);
-        generator.rtext();
-    }
+    if (!start_or_stop(*this, [this] { in_run_ = true; })) return;
     in_run_ = false;
     if (closing_) QCoreApplication::quit();
 }

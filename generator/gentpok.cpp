@@ -96,6 +96,19 @@ QString default_setting(Setting s) {
     return QString();
 }
 
+bool start_or_stop(RunHost& host, const std::function<void()>& started) {
+    if (mk::runflag != 0) {
+        mk::runflag = 0;
+        return false;
+    }
+    mk::hasrun = -1;
+    mk::runflag = -1;
+    if (started) started();
+    gentpok generator(host);
+    generator.rtext();
+    return true;
+}
+
 gentpok::gentpok(RunHost& host) : host_(host) {}
 gentpok::~gentpok() = default;
 

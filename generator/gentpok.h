@@ -3,6 +3,7 @@
 // the text out, draws every page and has it written; chkpath makes sure a folder
 // exists.
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,6 +26,11 @@ struct RunFailure : std::runtime_error {
 // names a phone's memory card can hold: no path separator, none of : * ? " < > |
 // and no control character.
 bool prefix_is_safe(const QString& prefix);
+
+// What the start button does: during a run it asks for a stop (false); otherwise
+// it starts a run and returns (true) when the run has ended. `started` runs just
+// before the run begins.
+bool start_or_stop(RunHost& host, const std::function<void()>& started = {});
 
 class gentpok {
 public:

@@ -32,17 +32,11 @@ void HeadlessHost::run_failed(const QString& chinese, const QString& english) {
 }
 
 void HeadlessHost::start() {
-    if (mk::runflag != 0) {
-        mk::runflag = 0;
-        return;
-    }
-    failure_.clear();
-    failure_zh_.clear();
-    summary_.clear();
-    mk::hasrun = -1;
-    mk::runflag = -1;
-    gentpok generator(*this);
-    generator.rtext();
+    start_or_stop(*this, [this] {
+        failure_.clear();
+        failure_zh_.clear();
+        summary_.clear();
+    });
 }
 
 }  // namespace pagiro

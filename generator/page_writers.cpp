@@ -31,16 +31,6 @@ QImage copy_of(const PixelView& v) {
     return QImage(v.data, v.width, v.height, v.stride, QImage::Format_RGB32).copy();
 }
 
-PixelView view_of(const QImage& image) {
-    PixelView v;
-    v.data = image.constBits();
-    v.width = image.width();
-    v.height = image.height();
-    v.stride = image.bytesPerLine();
-    v.format = PixelFormat::Bgrx32;
-    return v;
-}
-
 PagePipeline::Write write_bytes(QString path, QByteArray bytes) {
     return [path = std::move(path), bytes = std::move(bytes)] {
         std::string error;

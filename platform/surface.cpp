@@ -169,15 +169,19 @@ void PageSurface::print(int left, int top, const QString& line) {
     p.drawText(QPoint(left, top + ascent_), line);
 }
 
-PixelView PageSurface::view() const {
-    finish_drawing();
+PixelView view_of(const QImage& image) {
     PixelView v;
-    v.data = image_.constBits();
-    v.width = image_.width();
-    v.height = image_.height();
-    v.stride = image_.bytesPerLine();
+    v.data = image.constBits();
+    v.width = image.width();
+    v.height = image.height();
+    v.stride = image.bytesPerLine();
     v.format = PixelFormat::Bgrx32;
     return v;
+}
+
+PixelView PageSurface::view() const {
+    finish_drawing();
+    return view_of(image_);
 }
 
 const QImage& PageSurface::image() const {

@@ -30,6 +30,9 @@ int font_pixel_size(double points);
 QFont page_font(const QString& family, double points,
                 QFont::HintingPreference hinting = QFont::PreferFullHinting);
 
+// A read-only view of a Format_RGB32 picture's pixels, without a copy.
+PixelView view_of(const QImage& image);
+
 class PageSurface {
 public:
     PageSurface();
