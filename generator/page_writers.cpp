@@ -69,15 +69,10 @@ public:
             const std::int32_t h = text_to_i32(view(settings_.y));
             QString file = path();
             pipeline_.submit([page = std::move(page), w, h, file = std::move(file)]() -> PagePipeline::Write {
-                auto encoder = std::make_shared<bmptojpg>();
-                encoder->SampleHDC(view_of(page), w, h, 0, 0);
-                return [encoder, file] {
-                    try {
-                        encoder->SaveFile(file.toStdString());
-                    } catch (const VbError& e) {
-                        throw write_failure(file, QString::fromStdString(e.description()));
-                    }
-                };
+                bmptojpg encoder;
+                encoder.SampleHDC(view_of(page), w, h, 0, 0);
+                const std::vector<std::uint8_t> bytes = encoder.SaveBytes();
+                return write_bytes(file, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
             });
         } else {
             QString file = path();
