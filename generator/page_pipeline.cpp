@@ -37,10 +37,10 @@ PagePipeline::PagePipeline(unsigned workers, std::size_t max_in_flight)
 PagePipeline::~PagePipeline() {
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return in_flight_ == 0; });
+        room_.wait(lock, [this] { return in_flight_ == 0; });
         closing_ = true;
     }
-    changed_.notify_all();
+    work_.notify_all();
     for (auto& t : threads_) t.join();
 }
 
@@ -50,24 +50,24 @@ void PagePipeline::throw_failure() {
 
 void PagePipeline::submit(Encode encode) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return in_flight_ < max_in_flight_ || failure_; });
+    room_.wait(lock, [this] { return in_flight_ < max_in_flight_ || failure_; });
     throw_failure();
     queue_.push_back(Job{next_seq_++, std::move(encode)});
     ++in_flight_;
     lock.unlock();
-    changed_.notify_all();
+    work_.notify_one();
 }
 
 void PagePipeline::finish() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return in_flight_ == 0; });
+    room_.wait(lock, [this] { return in_flight_ == 0; });
     throw_failure();
 }
 
 void PagePipeline::work() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+        work_.wait(lock, [this] { return closing_ || !queue_.empty(); });
         if (queue_.empty()) return;
         Job job = std::move(queue_.front());
         queue_.pop_front();
@@ -86,7 +86,7 @@ void PagePipeline::work() {
         job.encode = nullptr;
 
         lock.lock();
-        changed_.wait(lock, [&] { return next_write_ == job.seq; });
+        turn_.wait(lock, [&] { return next_write_ == job.seq; });
         if (!error && !failure_ && write) {
             // Only the page whose turn it is gets here, so files appear in page order.
             lock.unlock();
@@ -101,7 +101,8 @@ void PagePipeline::work() {
         if (error && !failure_) failure_ = as_failure(error);
         ++next_write_;
         --in_flight_;
-        changed_.notify_all();
+        turn_.notify_all();
+        room_.notify_one();
     }
 }
 

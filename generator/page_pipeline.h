@@ -46,7 +46,11 @@ private:
     void throw_failure();  // with the lock held
 
     std::mutex mutex_;
-    std::condition_variable changed_;
+    // Separate wake-ups, so that a page handed over wakes one worker, a page
+    // written wakes the page waiting for its turn, and the run waits for room.
+    std::condition_variable work_;
+    std::condition_variable turn_;
+    std::condition_variable room_;
     std::deque<Job> queue_;
     std::uint64_t next_seq_ = 0;
     std::uint64_t next_write_ = 0;
