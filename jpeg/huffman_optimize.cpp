@@ -17,6 +17,38 @@ void require_picture(const Array& coefficients) {
 
 VbError bad_huffman_table() { return VbError(1, "Bad Huffman Table"); }
 
+// From the optimal code length of each symbol to the table's counts per length,
+// limited to 16 bits, with the reserved all-ones code point taken off the longest
+// length in use. Returns the longest length before the limit.
+template <typename Table>
+int fill_counts(const std::array<std::int32_t, 257>& code_size, Table& table) {
+    std::array<std::int32_t, 257> bits{};
+    int largest = 0;
+    for (int v = 0; v <= 256; ++v) {
+        const int size = code_size[static_cast<std::size_t>(v)];
+        if (size != 0) {
+            ++bits[static_cast<std::size_t>(size)];
+            if (size > largest) largest = size;
+        }
+    }
+    for (int i = largest; i >= 17; --i) {
+        while (bits[static_cast<std::size_t>(i)] > 0) {
+            int j = i - 2;
+            while (bits[static_cast<std::size_t>(j)] == 0) --j;
+            bits[static_cast<std::size_t>(i)] -= 2;
+            bits[static_cast<std::size_t>(i - 1)] += 1;
+            bits[static_cast<std::size_t>(j + 1)] += 2;
+            bits[static_cast<std::size_t>(j)] -= 1;
+        }
+    }
+    int i = largest > 16 ? 16 : largest;
+    while (i > 0 && bits[static_cast<std::size_t>(i)] == 0) --i;
+    if (i > 0) --bits[static_cast<std::size_t>(i)];
+    for (int len = 1; len <= 16; ++len)
+        table.Counts[static_cast<std::size_t>(len - 1)] = static_cast<std::uint8_t>(bits[static_cast<std::size_t>(len)]);
+    return largest;
+}
+
 }  // namespace
 
 void bmptojpg::WalkInterleaved(std::size_t coefficient_count, int H, int V,
@@ -112,7 +144,6 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
     std::array<std::int32_t, 257> code_size{};
     std::array<std::int32_t, 257> others;
     others.fill(-1);
-    std::array<std::int32_t, 257> bits{};
 
     // The reserved code point keeps any code from being all 1 bits.
     counts[256] = 1;
@@ -155,33 +186,7 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
     }
     if (c1 >= 0) counts[static_cast<std::size_t>(c1)] = 0;
 
-    int largest = 0;
-    for (int v = 0; v <= 256; ++v) {
-        const int size = code_size[static_cast<std::size_t>(v)];
-        if (size != 0) {
-            ++bits[static_cast<std::size_t>(size)];
-            if (size > largest) largest = size;
-        }
-    }
-
-    // Limit the code lengths to 16 bits.
-    for (int i = largest; i >= 17; --i) {
-        while (bits[static_cast<std::size_t>(i)] > 0) {
-            int j = i - 2;
-            while (bits[static_cast<std::size_t>(j)] == 0) --j;
-            bits[static_cast<std::size_t>(i)] -= 2;
-            bits[static_cast<std::size_t>(i - 1)] += 1;
-            bits[static_cast<std::size_t>(j + 1)] += 2;
-            bits[static_cast<std::size_t>(j)] -= 1;
-        }
-    }
-    // Remove the reserved code point from the longest length in use.
-    int i = largest > 16 ? 16 : largest;
-    while (i > 0 && bits[static_cast<std::size_t>(i)] == 0) --i;
-    if (i > 0) --bits[static_cast<std::size_t>(i)];
-
-    for (int len = 1; len <= 16; ++len)
-        table.Counts[static_cast<std::size_t>(len - 1)] = static_cast<std::uint8_t>(bits[static_cast<std::size_t>(len)]);
+    const int largest = fill_counts(code_size, table);
 
     std::size_t k = 0;
     for (int size = 1; size <= largest; ++size)
@@ -246,30 +251,7 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
     }
     for (int v = 0; v <= 256; ++v) code_size[static_cast<std::size_t>(v)] = depth[static_cast<std::size_t>(v)];
 
-    std::array<std::int32_t, 257> bits{};
-    int largest = 0;
-    for (int v = 0; v <= 256; ++v) {
-        const int size = code_size[static_cast<std::size_t>(v)];
-        if (size != 0) {
-            ++bits[static_cast<std::size_t>(size)];
-            if (size > largest) largest = size;
-        }
-    }
-    for (int i = largest; i >= 17; --i) {
-        while (bits[static_cast<std::size_t>(i)] > 0) {
-            int j = i - 2;
-            while (bits[static_cast<std::size_t>(j)] == 0) --j;
-            bits[static_cast<std::size_t>(i)] -= 2;
-            bits[static_cast<std::size_t>(i - 1)] += 1;
-            bits[static_cast<std::size_t>(j + 1)] += 2;
-            bits[static_cast<std::size_t>(j)] -= 1;
-        }
-    }
-    int i = largest > 16 ? 16 : largest;
-    while (i > 0 && bits[static_cast<std::size_t>(i)] == 0) --i;
-    if (i > 0) --bits[static_cast<std::size_t>(i)];
-    for (int len = 1; len <= 16; ++len)
-        table.Counts[static_cast<std::size_t>(len - 1)] = static_cast<std::uint8_t>(bits[static_cast<std::size_t>(len)]);
+    fill_counts(code_size, table);
 
     // Symbols by code size, then by value: a counting sort over the sizes.
     std::array<int, 258> start{};
