@@ -20,6 +20,10 @@
 
 #include "platform/pixel_view.h"
 
+namespace bmptojpg_fast {
+struct ScanMember;
+}
+
 class bmptojpg {
 public:
     bmptojpg();
@@ -154,6 +158,8 @@ private:
     int SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight, int lSrcLeft, int lSrcTop, CodePath path);
     std::int32_t OptimizeTablesFast(const ScanPlan& plan, int first, int last);
     void EncodeScansFast(const ScanPlan& plan, int first, int last);
+    // Where component c's blocks and statistics are, for the scan kernels.
+    void FillScanMember(int c, bmptojpg_fast::ScanMember& m) const;
 
     // File writer
     void PutByte(std::int64_t index, int value);

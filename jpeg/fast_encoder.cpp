@@ -363,6 +363,20 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
 }
 
 
+void bmptojpg::FillScanMember(int c, bmptojpg_fast::ScanMember& m) const {
+    const ComponentRecord& comp = Components[static_cast<std::size_t>(c)];
+    const std::int64_t w = static_cast<std::int64_t>(-std::floor(-(static_cast<double>(Width) * comp.H) / HMax));
+    const std::int64_t b = (7 + w) / 8;
+    m.coefficients = comp.Coefficients.data();
+    m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
+    m.dcs = Fast[static_cast<std::size_t>(c)].dcs.data();
+    m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
+    m.H = comp.H;
+    m.V = comp.V;
+    m.blocks_across = b;
+    m.last_column_blocks = b % comp.H == 0 ? comp.H : b % comp.H;
+}
+
 std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int last) {
     const Kernels& k = kernels_for(FastPath);
     const std::size_t positions = plan.component.size();
@@ -381,18 +395,8 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
     const std::int64_t mcus_across = (std::int64_t{Width} + 8 * HMax - 1) / (8 * HMax);
     const std::int64_t mcu_rows = (std::int64_t{Height} + 8 * VMax - 1) / (8 * VMax);
     auto member_of = [&](int c) {
-        const ComponentRecord& comp = Components[static_cast<std::size_t>(c)];
-        const std::int64_t w = static_cast<std::int64_t>(-std::floor(-(static_cast<double>(Width) * comp.H) / HMax));
-        const std::int64_t b = (7 + w) / 8;
         bmptojpg_fast::ScanMember m{};
-        m.coefficients = comp.Coefficients.data();
-        m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
-        m.dcs = Fast[static_cast<std::size_t>(c)].dcs.data();
-        m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
-        m.H = comp.H;
-        m.V = comp.V;
-        m.blocks_across = b;
-        m.last_column_blocks = b % comp.H == 0 ? comp.H : b % comp.H;
+        FillScanMember(c, m);
         return m;
     };
 
@@ -546,17 +550,8 @@ void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
             bmptojpg_detail::check_table_id(at_);
             if (!derived_dc[dt]) derive(DCTables[static_cast<std::size_t>(dt)], dc_codes[dt]), derived_dc[dt] = true;
             if (!derived_ac[at_]) derive(ACTables[static_cast<std::size_t>(at_)], ac_codes[at_]), derived_ac[at_] = true;
-            const std::int64_t w = static_cast<std::int64_t>(-std::floor(-(static_cast<double>(Width) * comp.H) / HMax));
-            const std::int64_t b = (7 + w) / 8;
             bmptojpg_fast::ScanMember& m = scan.member[j];
-            m.coefficients = comp.Coefficients.data();
-            m.masks = Fast[static_cast<std::size_t>(c)].masks.data();
-            m.dcs = Fast[static_cast<std::size_t>(c)].dcs.data();
-            m.entries = static_cast<std::int64_t>(comp.Coefficients.size());
-            m.H = comp.H;
-            m.V = comp.V;
-            m.blocks_across = b;
-            m.last_column_blocks = b % comp.H == 0 ? comp.H : b % comp.H;
+            FillScanMember(c, m);
             m.dc = &dc_codes[dt];
             m.ac = &ac_codes[at_];
         }
