@@ -123,6 +123,13 @@ private:
         int last;
     };
     using SymbolCounts = std::array<std::int32_t, 257>;
+    // Which tables the scans from `first` to `last` use, and which positions
+    // stand in an interleaved scan; the table numbers are checked here.
+    struct TableUse {
+        std::vector<bool> interleaved;
+        bool dc_in_use[4] = {};
+        bool ac_in_use[4] = {};
+    };
 
     // DCT and quantization
     void ForwardDCT();
@@ -139,6 +146,7 @@ private:
     static void CountDCSymbols(const CoefficientArray& coefficients, SymbolCounts& counts);
     void CountDCSymbolsInterleaved(const CoefficientArray& coefficients, SymbolCounts& counts, int H, int V) const;
     void CountDummyBlockEOBs(const CoefficientArray& coefficients, SymbolCounts& counts, int H, int V) const;
+    TableUse SurveyTables(const ScanPlan& plan, int first, int last) const;
     std::int32_t OptimizeTables(const ScanPlan& plan, int first, int last);
 
     // Huffman coding

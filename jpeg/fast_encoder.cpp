@@ -380,17 +380,10 @@ void bmptojpg::FillScanMember(int c, bmptojpg_fast::ScanMember& m) const {
 std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int last) {
     const Kernels& k = kernels_for(FastPath);
     const std::size_t positions = plan.component.size();
-    std::vector<bool> interleaved(positions, false);
-    bool dc_in_use[4] = {}, ac_in_use[4] = {};
-    for (const ScanGroup& g : ScanGroups(plan, first, last))
-        for (int i = g.first; i <= g.last; ++i) {
-            const std::size_t at = static_cast<std::size_t>(i);
-            bmptojpg_detail::check_table_id(plan.dc_table[at]);
-            bmptojpg_detail::check_table_id(plan.ac_table[at]);
-            dc_in_use[plan.dc_table[at]] = true;
-            ac_in_use[plan.ac_table[at]] = true;
-            interleaved[at] = g.last > g.first;
-        }
+    const TableUse use = SurveyTables(plan, first, last);
+    const std::vector<bool>& interleaved = use.interleaved;
+    const bool* dc_in_use = use.dc_in_use;
+    const bool* ac_in_use = use.ac_in_use;
 
     const std::int64_t mcus_across = (std::int64_t{Width} + 8 * HMax - 1) / (8 * HMax);
     const std::int64_t mcu_rows = (std::int64_t{Height} + 8 * VMax - 1) / (8 * VMax);

@@ -287,19 +287,26 @@ void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol)
     if (k == 0) throw bad_huffman_table();
 }
 
-std::int32_t bmptojpg::OptimizeTables(const ScanPlan& plan, int first, int last) {
-    const std::size_t positions = plan.component.size();
-    std::vector<bool> interleaved(positions, false);
-    bool dc_in_use[4] = {}, ac_in_use[4] = {};
+bmptojpg::TableUse bmptojpg::SurveyTables(const ScanPlan& plan, int first, int last) const {
+    TableUse use;
+    use.interleaved.assign(plan.component.size(), false);
     for (const ScanGroup& g : ScanGroups(plan, first, last))
         for (int i = g.first; i <= g.last; ++i) {
             const std::size_t at = static_cast<std::size_t>(i);
             bmptojpg_detail::check_table_id(plan.dc_table[at]);
             bmptojpg_detail::check_table_id(plan.ac_table[at]);
-            dc_in_use[plan.dc_table[at]] = true;
-            ac_in_use[plan.ac_table[at]] = true;
-            interleaved[at] = g.last > g.first;
+            use.dc_in_use[plan.dc_table[at]] = true;
+            use.ac_in_use[plan.ac_table[at]] = true;
+            use.interleaved[at] = g.last > g.first;
         }
+    return use;
+}
+
+std::int32_t bmptojpg::OptimizeTables(const ScanPlan& plan, int first, int last) {
+    const TableUse use = SurveyTables(plan, first, last);
+    const std::vector<bool>& interleaved = use.interleaved;
+    const bool* dc_in_use = use.dc_in_use;
+    const bool* ac_in_use = use.ac_in_use;
 
     SymbolCounts counts{};
     std::int64_t bytes = 0;
