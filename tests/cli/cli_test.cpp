@@ -94,20 +94,25 @@ TEST_F(Cli, FailuresExitWithOneAndAPlainMessage) {
     EXPECT_NE(r.err.find("not one line or column"), std::string::npos) << r.err;
 }
 
-TEST_F(Cli, SigtermStopsLikeTheStopButton) {
+TEST_F(Cli, CtrlCAndSigtermStopLikeTheStopButton) {
     write("big.txt", gbk_lines(200000));
-    pid_t pid = spawn({"convert", "big.txt", "-o", "out", "--format", "bmp"});
-    // Wait until pages are being written, then ask it to stop.
-    for (int k = 0; k < 200 && files(dir / "out").size() < 3; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(pid, SIGTERM);
-    Result r = finish(pid);
-    EXPECT_EQ(r.code, 143) << r.err;
-    auto pages = files(dir / "out");
-    ASSERT_GE(pages.size(), 3u);
-    EXPECT_LT(pages.size(), 50000u);
-    std::ostringstream count;
-    count << "共生成图片" << pages.size() << "张";
-    EXPECT_NE(r.out.find(count.str()), std::string::npos) << r.out;
-    // Every page left behind is whole.
-    for (auto& p : pages) EXPECT_EQ(fs::file_size(dir / "out" / p), 54u + 128u * 3u * 110u) << p;
+    for (auto [signal, code] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signal);
+        const std::string out = "out" + std::to_string(signal);
+        pid_t pid = spawn({"convert", "big.txt", "-o", out, "--format", "bmp"});
+        // Wait until pages are being written, then ask it to stop.
+        for (int k = 0; k < 200 && files(dir / out).size() < 3; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(pid, signal);
+        Result r = finish(pid);
+        EXPECT_EQ(r.code, code) << r.err;
+        auto pages = files(dir / out);
+        ASSERT_GE(pages.size(), 3u);
+        EXPECT_LT(pages.size(), 50000u);
+        std::ostringstream count;
+        count << "共生成图片" << pages.size() << "张";
+        EXPECT_NE(r.out.find(count.str()), std::string::npos) << r.out;
+        // Every page left behind is whole.
+        for (auto& p : pages) EXPECT_EQ(fs::file_size(dir / out / p), 54u + 128u * 3u * 110u) << p;
+    }
 }
