@@ -30,7 +30,7 @@ unsigned PagePipeline::default_workers() {
 }
 
 PagePipeline::PagePipeline(unsigned workers, std::size_t max_in_flight)
-    : max_in_flight_(std::max<std::size_t>(1, max_in_flight)) {
+    : ready_(std::max<std::size_t>(1, max_in_flight)), max_in_flight_(std::max<std::size_t>(1, max_in_flight)) {
     for (unsigned k = 0; k < std::max(1u, workers); ++k) threads_.emplace_back([this] { work(); });
 }
 
@@ -74,36 +74,48 @@ void PagePipeline::work() {
         const bool skip = failure_.has_value();
         lock.unlock();
 
-        Write write;
-        std::exception_ptr error;
+        Encoded done;
         if (!skip) {
             try {
-                write = job.encode();
+                done.write = job.encode();
             } catch (...) {
-                error = std::current_exception();
+                done.error = std::current_exception();
             }
         }
         job.encode = nullptr;
 
         lock.lock();
-        turn_.wait(lock, [&] { return next_write_ == job.seq; });
-        if (!error && !failure_ && write) {
-            // Only the page whose turn it is gets here, so files appear in page order.
+        ready_[job.seq % ready_.size()] = std::move(done);
+        write_ready(lock);
+    }
+}
+
+void PagePipeline::write_ready(std::unique_lock<std::mutex>& lock) {
+    if (writing_) return;
+    writing_ = true;
+    for (;;) {
+        std::optional<Encoded>& slot = ready_[next_write_ % ready_.size()];
+        if (!slot) break;
+        Encoded page = std::move(*slot);
+        slot.reset();
+        if (!page.error && !failure_ && page.write) {
+            // One thread writes at a time and strictly by sequence number, so files
+            // appear in page order.
             lock.unlock();
             try {
-                write();
+                page.write();
             } catch (...) {
-                error = std::current_exception();
+                page.error = std::current_exception();
             }
-            write = nullptr;
+            page.write = nullptr;
             lock.lock();
         }
-        if (error && !failure_) failure_ = as_failure(error);
+        if (page.error && !failure_) failure_ = as_failure(page.error);
         ++next_write_;
         --in_flight_;
-        turn_.notify_all();
         room_.notify_one();
     }
+    writing_ = false;
 }
 
 }  // namespace pagiro

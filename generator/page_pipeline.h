@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -42,16 +43,28 @@ private:
         std::uint64_t seq;
         Encode encode;
     };
+    // An encoded page waiting for its turn to be written.
+    struct Encoded {
+        Write write;
+        std::exception_ptr error;
+    };
     void work();
+    // With the lock held: writes every page whose turn has come, unless another
+    // thread is already doing so.
+    void write_ready(std::unique_lock<std::mutex>& lock);
     void throw_failure();  // with the lock held
 
     std::mutex mutex_;
-    // Separate wake-ups, so that a page handed over wakes one worker, a page
-    // written wakes the page waiting for its turn, and the run waits for room.
+    // Separate wake-ups, so that a page handed over wakes one worker and the run
+    // waits for room.
     std::condition_variable work_;
-    std::condition_variable turn_;
     std::condition_variable room_;
     std::deque<Job> queue_;
+    // Encoded pages by sequence number modulo the number in flight. A worker that
+    // finishes a page out of turn leaves it here and takes the next page instead of
+    // waiting; whoever finishes the page whose turn it is writes the run of ready ones.
+    std::vector<std::optional<Encoded>> ready_;
+    bool writing_ = false;
     std::uint64_t next_seq_ = 0;
     std::uint64_t next_write_ = 0;
     std::size_t in_flight_ = 0;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -65,4 +66,43 @@ TEST(PagePipeline, AFailureStopsLaterPagesAndIsReported) {
     } catch (const RunFailure& f) {
         EXPECT_TRUE(f.english.contains("disk full"));
     }
+}
+
+TEST(PagePipeline, AWorkerAheadOfTheWritingTakesTheNextPage) {
+    // Page 0 takes long; the other worker must go on encoding pages 1, 2, 3 meanwhile
+    // instead of holding page 1 until page 0 is written. The writes still come one at
+    // a time and in order.
+    std::mutex m;
+    std::condition_variable later_encoded;
+    int encoded_after_first = 0;
+    bool first_saw_others = false;
+    std::vector<int> order;
+    std::atomic<int> writing{0};
+    bool overlapping = false;
+    {
+        PagePipeline pipeline(2, 8);
+        for (int page = 0; page < 6; ++page) {
+            pipeline.submit([&, page]() -> PagePipeline::Write {
+                std::unique_lock lock(m);
+                if (page == 0)
+                    first_saw_others = later_encoded.wait_for(lock, std::chrono::seconds(5),
+                                                              [&] { return encoded_after_first >= 3; });
+                else if (++encoded_after_first >= 3)
+                    later_encoded.notify_all();
+                return [&, page] {
+                    if (++writing > 1) overlapping = true;
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    {
+                        std::lock_guard lock(m);
+                        order.push_back(page);
+                    }
+                    --writing;
+                };
+            });
+        }
+        pipeline.finish();
+    }
+    EXPECT_TRUE(first_saw_others);
+    EXPECT_FALSE(overlapping);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
