@@ -5,15 +5,20 @@
 #   - a whole novel (~1.5 million characters, ~25,000 default JPEG pages) through
 #     our command line, a Pillow script doing the same job, and the floor of only
 #     writing the same files; with our peak memory.
-# Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1)
+# Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
+# PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 chars=${1:-1500000}
+rounds=${PAGIRO_BENCH_ROUNDS:-3}
 [ "${PAGIRO_NO_SETUP:-0}" = 1 ] || bash scripts/setup.sh >/dev/null
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPAGIRO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench --target pagiro jpeg_bench write_floor window_bench >/dev/null
 
-work=$(mktemp -d /tmp/pagiro-bench.XXXXXX)
+# PAGIRO_BENCH_DIR chooses the file system the pages go to (e.g. /dev/shm, to take
+# the disk out of the figures); each step starts after a sync, so that the writing
+# left behind by one does not land on the next.
+work=$(mktemp -d "${PAGIRO_BENCH_DIR:-/tmp}/pagiro-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 /usr/bin/python3 bench/make_novel.py "$work/novel.txt" "$chars"
 font=$(fc-match -f '%{file}' 'AR PL UMing CN')
@@ -27,26 +32,45 @@ echo "== encoder (MP/s, side by side in one process)"
 build-bench/bench/jpeg_bench
 
 echo
-echo "== runs: $chars characters, default pages, JPEG"
-seconds() { /usr/bin/env python3 -c "import sys; print(f'{float(sys.argv[1]):.2f}')" "$1"; }
-start=$(date +%s.%N)
-/usr/bin/time -f "%M" -o "$work/rss" build-bench/pagiro convert "$work/novel.txt" -o "$work/ours" --format jpg --quiet >/dev/null
-ours=$(echo "$(date +%s.%N) - $start" | bc)
-pages=$(ls "$work/ours" | wc -l)
+echo "== runs: $chars characters, default pages, JPEG (our runs and the floor: median of $rounds rounds)"
+echo "pages written to $work ($(df --output=fstype "$work" | tail -1))"
+seconds_since() { echo "$(date +%s.%N) - $1" | bc; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ours_times=() window_times=() floor_times=() rss=0
+for round in $(seq 1 "$rounds"); do
+  rm -rf "$work/ours" "$work/window" "$work/floor"
+  sync
+  start=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o "$work/rss" build-bench/pagiro convert "$work/novel.txt" -o "$work/ours" --format jpg --quiet >/dev/null
+  ours_times+=("$(seconds_since "$start")")
+  sync
+  rss=$(( $(cat "$work/rss") > rss ? $(cat "$work/rss") : rss ))
 
+  start=$(date +%s.%N)
+  QT_QPA_PLATFORM=offscreen build-bench/bench/window_bench "$work/novel.txt" "$work/window" >/dev/null 2>&1
+  window_times+=("$(seconds_since "$start")")
+  sync
+
+  floor_line=$(build-bench/bench/write_floor "$work/ours" "$work/floor")
+  floor_times+=("$(echo "$floor_line" | sed -E 's/.* in ([0-9.]+) s.*/\1/')")
+done
+pages=$(ls "$work/ours" | wc -l)
+ours=$(median "${ours_times[@]}")
+window=$(median "${window_times[@]}")
+floor=$(median "${floor_times[@]}")
+echo "rounds (s): ours ${ours_times[*]}; window ${window_times[*]}; floor ${floor_times[*]}"
+
+rm -rf "$work/window"
+stop=$(QT_QPA_PLATFORM=offscreen build-bench/bench/window_bench "$work/novel.txt" "$work/window" 1 2>/dev/null | grep 'stop answered' || true)
+echo "window, stop pressed 1 s into a run: ${stop:-no answer}   (goal: within 100 ms)"
+
+sync
 start=$(date +%s.%N)
 /usr/bin/python3 bench/pillow_pages.py "$work/novel.txt" "$work/pillow" "$font" >/dev/null
-pillow=$(echo "$(date +%s.%N) - $start" | bc)
+pillow=$(seconds_since "$start")
 pillow_pages=$(ls "$work/pillow" | wc -l)
 
-floor_line=$(build-bench/bench/write_floor "$work/ours" "$work/floor")
-floor=$(echo "$floor_line" | sed -E 's/.* in ([0-9.]+) s.*/\1/')
-
-start=$(date +%s.%N)
-QT_QPA_PLATFORM=offscreen build-bench/bench/window_bench "$work/novel.txt" "$work/window" >/dev/null
-window=$(echo "$(date +%s.%N) - $start" | bc)
-
-awk -v p="$pages" -v o="$ours" -v pp="$pillow_pages" -v pl="$pillow" -v f="$floor" -v w="$window" -v rss="$(cat "$work/rss")" 'BEGIN {
+awk -v p="$pages" -v o="$ours" -v pp="$pillow_pages" -v pl="$pillow" -v f="$floor" -v w="$window" -v rss="$rss" 'BEGIN {
   printf "ours (command line): %d pages in %.2f s = %.0f pages/s, peak memory %.1f MB\n", p, o, p/o, rss/1024;
   printf "ours (window):       %d pages in %.2f s = %.0f pages/s\n", p, w, p/w;
   printf "Pillow script:       %d pages in %.2f s = %.0f pages/s\n", pp, pl, pp/pl;
