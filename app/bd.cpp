@@ -23,6 +23,7 @@
 #include <optional>
 
 #include "generator/estimate.h"
+#include "generator/formats.h"
 #include "generator/gentpok.h"
 #include "generator/run_state.h"
 #include "generator/summary.h"
@@ -30,6 +31,7 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/numbers.h"
+#include "platform/text_view.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
 
@@ -41,8 +43,6 @@ constexpr int kTwipsPerPixel = 15;
 QRect twips(int left, int top, int width, int height) {
     return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
 }
-
-std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
 
 const QString kErrorTitle = QStringLiteral("电子书系统错误提示");
 
@@ -122,18 +122,6 @@ GifCheck set_gif_check(GifCheck check) {
     return old;
 }
 
-QString choose_default_font(const QStringList& families) {
-    if (families.contains(QStringLiteral("宋体"))) return QStringLiteral("宋体");
-    for (const char* preferred : {"SimSun", "NSimSun", "AR PL UMing CN", "AR PL UMing TW", "AR PL UMing HK",
-                                  "Noto Serif CJK SC", "Source Han Serif SC"}) {
-        if (families.contains(QString::fromLatin1(preferred))) return QString::fromLatin1(preferred);
-    }
-    for (const QString& f : families) {
-        if (QFontDatabase::writingSystems(f).contains(QFontDatabase::SimplifiedChinese)) return f;
-    }
-    return families.isEmpty() ? QString() : families.first();
-}
-
 QString default_output_folder(const QString& program_folder, const QString& home_folder) {
     const QString sep = QString(QChar(path_separator));
     QFileInfo info(program_folder);
@@ -182,11 +170,11 @@ void bd::create_controls() {
     outcjg = place(new QPlainTextEdit(this), "outcjg", twips(690, 390, 6735, 1965), 34);
     outcjg->setReadOnly(true);
     outcjg->hide();
-    zdfj1 = place(new QLineEdit(QStringLiteral("1"), this), "zdfj1", twips(6810, 3060, 645, 285), 33);
+    zdfj1 = place(new QLineEdit(default_setting(Setting::zdfj1), this), "zdfj1", twips(6810, 3060, 645, 285), 33);
     zdfj1->setEnabled(false);
     zdfj = place(new QCheckBox(QStringLiteral("自动        页分卷"), this), "zdfj", twips(6150, 3030, 1965, 345), 32);
     v_tpks = place(new QComboBox(this), "v_tpks", twips(4830, 4920, 765, 300), 30);
-    v_tpks->addItems({QStringLiteral(".gif"), QStringLiteral(".jpg"), QStringLiteral(".bmp")});
+    for (const PageFormat& f : page_formats()) v_tpks->addItem(QString::fromUtf16(f.extension));
     v_tpks->setCurrentIndex(-1);
     gentp = place(new QLabel(this), "gentp", twips(150, 150, 1725, 1845), 29);
     gentp->hide();
@@ -202,29 +190,29 @@ void bd::create_controls() {
     c_bjtpr = place(new QPushButton(QStringLiteral("选择背景图片"), this), "c_bjtpr", twips(3960, 4230, 1455, 375), 23);
     c_bjtp = place(new QLineEdit(this), "c_bjtp", twips(180, 4260, 3675, 315), 22);
     c_bjtp->setReadOnly(true);
-    c_bjcolor = place(new QLineEdit(QStringLiteral("16777215"), this), "c_bjcolor", twips(5520, 3870, 705, 315), 20);
-    c_wzcolor = place(new QLineEdit(QStringLiteral("0"), this), "c_wzcolor", twips(3870, 3870, 705, 315), 18);
+    c_bjcolor = place(new QLineEdit(default_setting(Setting::c_bjcolor), this), "c_bjcolor", twips(5520, 3870, 705, 315), 20);
+    c_wzcolor = place(new QLineEdit(default_setting(Setting::c_wzcolor), this), "c_wzcolor", twips(3870, 3870, 705, 315), 18);
     c_wzcolor->setReadOnly(true);
     for (QLineEdit* box : {c_bjcolor, c_wzcolor}) {
         box->setCursor(Qt::ArrowCursor);
         box->setFocusPolicy(Qt::ClickFocus);  // skipped by the Tab key
         box->installEventFilter(this);
     }
-    paint_colour_box(c_bjcolor, 16777215);
-    paint_colour_box(c_wzcolor, 0);
+    paint_colour_box(c_bjcolor, c_bjcolor->text().toUInt());
+    paint_colour_box(c_wzcolor, c_wzcolor->text().toUInt());
     c_fontsize = place(new QComboBox(this), "c_fontsize", twips(2220, 3870, 705, 300), 15);
     c_fontsize->setEditable(true);
     c_fontsize->addItems({QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("11"), QStringLiteral("12"),
                           QStringLiteral("13"), QStringLiteral("14"), QStringLiteral("15")});
-    c_fontsize->setEditText(QStringLiteral("9"));
+    c_fontsize->setEditText(default_setting(Setting::c_fontsize));
     // A plain box with a list: typing "1" must stay "1", and Enter adds no entries.
     c_fontsize->setCompleter(nullptr);
     c_fontsize->setInsertPolicy(QComboBox::NoInsert);
     c_font = place(new QComboBox(this), "c_font", twips(660, 3870, 1515, 300), 14);
-    c_tg = place(new QLineEdit(QStringLiteral("110"), this), "c_tg", twips(6300, 3480, 585, 315), 12);
-    c_tk = place(new QLineEdit(QStringLiteral("128"), this), "c_tk", twips(5370, 3480, 585, 315), 10);
-    c_qm = place(new QLineEdit(QStringLiteral("1"), this), "c_qm", twips(3360, 3450, 735, 315), 7);
-    c_fjqz = place(new QLineEdit(QStringLiteral("kbwm"), this), "c_fjqz", twips(1170, 3450, 1035, 315), 5);
+    c_tg = place(new QLineEdit(default_setting(Setting::c_tg), this), "c_tg", twips(6300, 3480, 585, 315), 12);
+    c_tk = place(new QLineEdit(default_setting(Setting::c_tk), this), "c_tk", twips(5370, 3480, 585, 315), 10);
+    c_qm = place(new QLineEdit(default_setting(Setting::c_qm), this), "c_qm", twips(3360, 3450, 735, 315), 7);
+    c_fjqz = place(new QLineEdit(default_setting(Setting::c_fjqz), this), "c_fjqz", twips(1170, 3450, 1035, 315), 5);
     qckh = place(new QCheckBox(QStringLiteral("去掉多余的空行"), this), "qckh", twips(4590, 3030, 1575, 345), 3);
     sf_read = place(new QPushButton(QStringLiteral("选择并读取文件"), this), "sf_read", twips(3030, 3000, 1455, 375), 2);
     sf_file = place(new QLineEdit(this), "sf_file", twips(180, 3030, 2775, 315), 1);
@@ -305,7 +293,7 @@ void bd::load() {
     f.setPixelSize(12);
     setFont(f);
 
-    v_tpks->setCurrentIndex(v_tpks->findText(QStringLiteral(".gif")));
+    v_tpks->setCurrentIndex(v_tpks->findText(default_setting(Setting::v_tpks)));
 
     c_ml->setText(default_output_folder(QCoreApplication::applicationDirPath(), QDir::homePath()));
 }
@@ -387,14 +375,10 @@ void bd::update_estimate() {
     v_1->setText(QStringLiteral("预计") + QString::number(n, 'f', 0) + QStringLiteral("页"));
 }
 
-void bd::set_title(const QString& title) {
-    pending_title_ = title;
-    title_pending_ = true;
-}
-
-void bd::set_status(const QString& status) {
-    pending_status_ = status;
-    status_pending_ = true;
+void bd::show_progress(const RunProgress& progress) {
+    pending_title_ = progress.title();
+    pending_status_ = progress.status();
+    title_pending_ = status_pending_ = true;
 }
 
 void bd::set_page_text(const QString& text) {
@@ -426,26 +410,14 @@ void bd::playandstop(bool cs) {
     }
 }
 
-void bd::ts() {
+void bd::finished(const RunSummary& summary) {
     flush_display();
-    double pictures = 0;
-    try {
-        pictures = pictures_written(c_qm->text());
-    } catch (const std::exception&) {
-        pictures = 0;
-    }
-    long seconds = elapsed_seconds(mk::starttime, timer_seconds());
-    const QStringList lines = summary_lines(pictures, QString::fromStdString(now_text()), seconds);
-    dialogs_->message(this, lines.join(u'\r'), QString(), DialogProvider::Icon::None);
-    mk::runflag = 0;
-    playandstop(true);
+    dialogs_->message(this, summary.lines().join(u'\r'), QString(), DialogProvider::Icon::None);
 }
 
-void bd::run_failed(const QString& chinese, const QString& /*english*/) {
+void bd::run_failed(const RunFailure& failure) {
     flush_display();
-    dialogs_->message(this, chinese, QStringLiteral("电子书系统错误提示"), DialogProvider::Icon::Critical);
-    mk::runflag = 0;
-    playandstop(true);
+    dialogs_->message(this, failure.chinese, kErrorTitle, DialogProvider::Icon::Critical);
 }
 
 void bd::startok_click() {
@@ -545,31 +517,31 @@ void bd::c_mlr_click() {
 }
 
 void bd::c_tg_validate() {
-    set_if_changed(c_tg, validated(c_tg->text(), QStringLiteral("110"), 20, false));
+    set_if_changed(c_tg, validated(c_tg->text(), default_setting(Setting::c_tg), 20, false));
     update_estimate();
 }
 
 void bd::c_tk_validate() {
-    set_if_changed(c_tk, validated(c_tk->text(), QStringLiteral("128"), 20, false));
+    set_if_changed(c_tk, validated(c_tk->text(), default_setting(Setting::c_tk), 20, false));
     update_estimate();
 }
 
 void bd::c_fontsize_validate() {
-    const QString t = validated(c_fontsize->currentText(), QStringLiteral("9"), std::nullopt, true);
+    const QString t = validated(c_fontsize->currentText(), default_setting(Setting::c_fontsize), std::nullopt, true);
     if (c_fontsize->currentText() != t) c_fontsize->setEditText(t);
     update_estimate();
 }
 
 void bd::c_qm_validate() {
     // Page numbers are 16-bit in the generator, so nothing above 32767 is kept.
-    set_if_changed(c_qm, validated(c_qm->text(), QStringLiteral("1"), std::nullopt, true, 32767));
+    set_if_changed(c_qm, validated(c_qm->text(), default_setting(Setting::c_qm), std::nullopt, true, 32767));
 }
 
-void bd::zdfj1_validate() { set_if_changed(zdfj1, validated(zdfj1->text(), QStringLiteral("1"), 1, false)); }
+void bd::zdfj1_validate() { set_if_changed(zdfj1, validated(zdfj1->text(), default_setting(Setting::zdfj1), 1, false)); }
 
 void bd::c_bjcolor_validate() {
     auto c = colour_value(c_bjcolor->text());
-    const std::uint32_t v = c ? *c : 0xFFFFFF;
+    const std::uint32_t v = c ? *c : default_setting(Setting::c_bjcolor).toUInt();
     set_if_changed(c_bjcolor, QString::number(v));
     show_background_colour(v);
 }

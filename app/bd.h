@@ -7,6 +7,7 @@
 
 #include "generator/host.h"
 #include "platform/dialogs.h"
+#include "platform/fonts.h"
 
 class QCheckBox;
 class QComboBox;
@@ -28,14 +29,16 @@ public:
     // RunHost
     QString text(Setting s) const override;
     bool checked(Check c) const override;
-    qsizetype source_length() const override;
-    void set_title(const QString& title) override;
-    void set_status(const QString& status) override;
+    void show_progress(const RunProgress& progress) override;
     void set_page_text(const QString& text) override;
     void playandstop(bool cs) override;
-    void ts() override;
-    void run_failed(const QString& chinese, const QString& english) override;
+    void finished(const RunSummary& summary) override;
+    void run_failed(const RunFailure& failure) override;
     bool abandoned() const override { return closing_; }
+
+    // Length of the source text in UTF-16 units, line breaks as CR LF, without
+    // building the text.
+    qsizetype source_length() const;
 
     // The source text as the user sees it, line breaks as CR LF.
     void set_source_text(const QString& text);
@@ -121,10 +124,6 @@ private:
     QString pending_title_, pending_status_, pending_page_text_;
     bool title_pending_ = false, status_pending_ = false, page_text_pending_ = false;
 };
-
-// The installed family the window selects when "宋体" is missing: a Song/Ming
-// style CJK face, else any CJK face, else the first one.
-QString choose_default_font(const QStringList& families);
 
 // The output folder the window starts with: the program's folder when it can be
 // written to (a build or a portable copy), else the home folder; then "电子书".

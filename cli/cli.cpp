@@ -11,19 +11,19 @@
 #include <optional>
 #include <unistd.h>
 
+#include "generator/formats.h"
 #include "generator/gentpok.h"
 #include "generator/headless_host.h"
 #include "generator/run_state.h"
+#include "platform/fonts.h"
 #include "platform/numbers.h"
+#include "platform/text_view.h"
 #include "platform/pump.h"
 #include "platform/surface.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
 
 namespace pagiro {
-
-QString choose_default_font(const QStringList& families);
-
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
@@ -72,8 +72,6 @@ struct UsageError {
     QString message;
 };
 
-std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
-
 // A whole number within [low, high], as the window's validation would accept it.
 QString whole_option(const QString& option, const QString& value, double low, double high, const char* what) {
     if (!is_numeric(view(value)))
@@ -113,8 +111,12 @@ class CliHost : public HeadlessHost {
 public:
     explicit CliHost(bool quiet) : quiet_(quiet), tty_(isatty(STDERR_FILENO) == 1) {}
 
-    void progress(double pageno, const QString& percent, const QString& file) override {
+    void show_progress(const RunProgress& p) override {
+        HeadlessHost::show_progress(p);
         if (quiet_) return;
+        const double pageno = p.page;
+        const QString& percent = p.percent;
+        const QString& file = p.file;
         auto now = std::chrono::steady_clock::now();
         auto interval = tty_ ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
         if (shown_ && now - last_ < interval) return;
@@ -216,11 +218,9 @@ int convert(QGuiApplication& app) {
     }
     host.set(Check::qckh, parser.isSet(drop_empty));
     if (parser.isSet(format)) {
-        QString f = parser.value(format).toLower();
-        if (f.startsWith(u'.')) f.remove(0, 1);
-        if (f != u"jpg" && f != u"gif" && f != u"bmp")
-            throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
-        host.set(Setting::v_tpks, u'.' + f);
+        const PageFormat* f = find_format_by_name(parser.value(format));
+        if (!f) throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
+        host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
 

@@ -19,7 +19,7 @@ double columns(std::u16string_view line) {
 
 // Drives build_line directly: the position only grows, and the stop test and the
 // pump run once for each character read (not for the one skipped after a CR).
-void check_line_builder(std::u16string_view text, const pagiro::PageGeometry& g) {
+void check_line_builder(std::u16string_view text, const pagiro::PageStyle& g) {
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t i = 1;
     std::u16string line;
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t k = 0; k + 1 < in.rest_size(); k += 2)
         text.push_back(static_cast<char16_t>(in.rest()[k] | in.rest()[k + 1] << 8));
 
-    const pagiro::PageGeometry g = pagiro::page_geometry(width, height, points);
+    const pagiro::PageStyle g = pagiro::classic_page_style(width, height, points);
     if (!g.fits()) return 0;  // a run refuses such a page
 
     check_line_builder(text, g);

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "generator/estimate.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
@@ -14,8 +13,6 @@
 
 namespace pagiro {
 namespace {
-
-std::u16string_view view(const QString& s) { return {reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())}; }
 
 const QString kSep = QString(QChar(path_separator));
 
@@ -31,70 +28,25 @@ QString percent_text(double pct) {
     return s;
 }
 
-struct SettingName {
-    Setting setting;
-    const char16_t* zh;
-    const char* en;
-};
-
-constexpr SettingName kSettingNames[] = {
-    {Setting::c_tk, u"图片宽度", "page width"},
-    {Setting::c_tg, u"图片高度", "page height"},
-    {Setting::c_fontsize, u"字体大小", "font size"},
-    {Setting::c_bjcolor, u"背景颜色", "background colour"},
-    {Setting::c_wzcolor, u"文字颜色", "text colour"},
-    {Setting::c_qm, u"页码初始值", "first page number"},
-    {Setting::zdfj1, u"分卷页数", "pages per volume"},
-};
-
-RunFailure not_a_number(Setting s, const QString& value) {
-    for (const auto& n : kSettingNames) {
-        if (n.setting == s)
-            return RunFailure(QStringLiteral("设置“%1”不是有效的数字：“%2”").arg(QString::fromUtf16(n.zh), value),
-                              QStringLiteral("the %1 \"%2\" is not a number").arg(QLatin1String(n.en), value));
-    }
-    return RunFailure(QStringLiteral("设置不是有效的数字：“%1”").arg(value),
-                      QStringLiteral("\"%1\" is not a number").arg(value));
-}
-
-double number_of(Setting s, const QString& value) {
-    if (!is_numeric(view(value))) throw not_a_number(s, value);
-    return text_to_double(view(value));
-}
-
 RunFailure page_number_overflow() {
     return RunFailure(QStringLiteral("页码超过了32767，无法继续生成。已生成的图片都已保存。"),
                       QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
 }
 
+RunFailure nothing_fits() {
+    return RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
+}
+
+// What the encoder classes raise, said once for the user. Error 6 (overflow) on
+// the run's own path is the page counter passing 32767.
+RunFailure as_run_failure(const VbError& e) {
+    if (e.number() == 6) return page_number_overflow();
+    const QString d = QString::fromStdString(e.description());
+    return RunFailure(QStringLiteral("生成失败：%1（错误 %2）").arg(d).arg(e.number()),
+                      QStringLiteral("generation failed: %1 (error %2)").arg(d).arg(e.number()));
+}
+
 }  // namespace
-
-bool prefix_is_safe(const QString& prefix) {
-    for (QChar c : prefix) {
-        if (c.unicode() < 0x20 || c == u'\x7F') return false;
-        if (QStringView(u"/\\:*?\"<>|").contains(c)) return false;
-    }
-    return true;
-}
-
-QString default_setting(Setting s) {
-    switch (s) {
-    case Setting::s_text: return QStringLiteral("请输入要转换成电子书的文本\r\n");
-    case Setting::c_fjqz: return QStringLiteral("kbwm");
-    case Setting::c_qm: return QStringLiteral("1");
-    case Setting::c_tk: return QStringLiteral("128");
-    case Setting::c_tg: return QStringLiteral("110");
-    case Setting::c_font: return QStringLiteral("宋体");
-    case Setting::c_fontsize: return QStringLiteral("9");
-    case Setting::c_wzcolor: return QStringLiteral("0");
-    case Setting::c_bjcolor: return QStringLiteral("16777215");
-    case Setting::c_bjtp: return QString();
-    case Setting::c_ml: return QString();
-    case Setting::v_tpks: return QStringLiteral(".gif");
-    case Setting::zdfj1: return QStringLiteral("1");
-    }
-    return QString();
-}
 
 bool start_or_stop(RunHost& host, const std::function<void()>& started) {
     if (mk::runflag != 0) {
@@ -115,40 +67,25 @@ gentpok::~gentpok() = default;
 void gentpok::rtext() {
     mk::starttime = timer_seconds();
     host_.playandstop(false);
-    auto fail = [this](const QString& zh, const QString& en) {
+    auto fail = [this](const RunFailure& f) {
         mk::runflag = 0;
-        if (!host_.abandoned()) host_.run_failed(zh, en);
+        if (host_.abandoned()) return;
+        host_.run_failed(f);
+        mk::runflag = 0;
+        host_.playandstop(true);
     };
     try {
-        const QString prefix = host_.text(Setting::c_fjqz);
-        if (!prefix_is_safe(prefix))
-            throw RunFailure(QStringLiteral("文件名前缀“%1”不能含有 \\ / : * ? \" < > | 或控制字符。").arg(prefix),
-                             QStringLiteral("the file-name prefix \"%1\" must not hold \\ / : * ? \" < > | or control "
-                                            "characters")
-                                 .arg(prefix));
-        chkpath(host_.text(Setting::c_ml));
-        QString x = host_.text(Setting::c_tk);
-        QString y = host_.text(Setting::c_tg);
-        QString bc = host_.text(Setting::c_bjcolor);
-        QString fc = host_.text(Setting::c_wzcolor);
-        QString fc_bc = host_.text(Setting::c_bjcolor);
-        QString text = host_.text(Setting::s_text);
-        QString font = host_.text(Setting::c_font);
-        QString size = host_.text(Setting::c_fontsize);
-        wjpg(x, y, bc, fc, fc_bc, text, font, size);
+        const SettingsSteps steps{[this](const QString& folder) { chkpath(folder); },
+                                  [](std::int16_t first) { mk::pageno = first; }};
+        const RunSettings settings = read_run_settings(host_, steps);
+        wjpg(settings);
     } catch (const RunFailure& f) {
-        fail(f.chinese, f.english);
+        fail(f);
     } catch (const VbError& e) {
-        if (e.number() == 6)
-            fail(page_number_overflow().chinese, page_number_overflow().english);
-        else
-            fail(QStringLiteral("生成失败：%1（错误 %2）").arg(QString::fromStdString(e.description())).arg(e.number()),
-                 QStringLiteral("generation failed: %1 (error %2)")
-                     .arg(QString::fromStdString(e.description()))
-                     .arg(e.number()));
+        fail(as_run_failure(e));
     } catch (const std::exception& e) {
-        fail(QStringLiteral("生成失败：%1").arg(QString::fromLocal8Bit(e.what())),
-             QStringLiteral("generation failed: %1").arg(QString::fromLocal8Bit(e.what())));
+        fail(RunFailure(QStringLiteral("生成失败：%1").arg(QString::fromLocal8Bit(e.what())),
+                        QStringLiteral("generation failed: %1").arg(QString::fromLocal8Bit(e.what()))));
     }
 }
 
@@ -182,104 +119,77 @@ void gentpok::chkpath(const QString& cs) {
     }
 }
 
-void gentpok::check_settings(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc,
-                             const QString& t_size) {
-    double w = number_of(Setting::c_tk, x);
-    double h = number_of(Setting::c_tg, y);
-    double s = number_of(Setting::c_fontsize, t_size);
-    for (auto [setting, value] : {std::pair{Setting::c_bjcolor, c_bc}, std::pair{Setting::c_wzcolor, c_fc}}) {
-        double c = number_of(setting, value);
-        if (c < -2147483648.5 || c >= 2147483647.5) throw not_a_number(setting, value);
-    }
-    if (host_.checked(Check::zdfj)) {
-        double per_volume = number_of(Setting::zdfj1, host_.text(Setting::zdfj1));
-        if (per_volume < 1)
-            throw RunFailure(QStringLiteral("分卷页数至少为1。"), QStringLiteral("pages per volume must be at least 1"));
-    }
-    PageGeometry g = page_geometry(w, h, s);
-    if (s == 0)
-        throw RunFailure(QStringLiteral("字体大小为0，无法排版。"), QStringLiteral("the font size is 0"));
-    if (!g.fits())
-        throw RunFailure(
-            QStringLiteral("页面放不下文字：%1×%2像素的页面上，%3磅的字连一行或一个字都放不下。").arg(x, y, t_size),
-            QStringLiteral("not one line or column of %3 pt text fits on a %1 x %2 page").arg(x, y, t_size));
-}
-
-void gentpok::wjpg(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc,
-                   const QString& c_fc_bc, const QString& c_text, const QString& t_font, const QString& t_size) {
-    const QString text = c_text;
-    const std::u16string_view chars = view(text);
+void gentpok::wjpg(const RunSettings& s) {
+    const std::u16string_view chars(reinterpret_cast<const char16_t*>(s.text.utf16()), std::size_t(s.text.size()));
     const auto length = static_cast<std::int64_t>(chars.size());
-
-    const QString first = host_.text(Setting::c_qm);
-    try {
-        mk::pageno = to_i16(number_of(Setting::c_qm, first));
-    } catch (const VbError&) {
-        throw RunFailure(QStringLiteral("页码初始值超出范围（最大32767）：%1").arg(first),
-                         QStringLiteral("the first page number %1 is out of range (at most 32767)").arg(first));
-    }
-    check_settings(x, y, c_bc, c_fc, t_size);
-    const PageGeometry g = page_geometry(text_to_double(view(x)), text_to_double(view(y)), text_to_double(view(t_size)));
-    std::int32_t i = 1;
-    run_estimate_ = estpages(host_.text(Setting::c_tg), host_.text(Setting::c_fontsize), host_.text(Setting::c_tk),
-                             host_.source_length());
-    in_run_ = true;
+    const PageStyle& g = s.style;
+    run_ = &s;
     struct EndOfRun {
-        bool& flag;
-        ~EndOfRun() { flag = false; }
-    } end_of_run{in_run_};
+        const RunSettings*& run;
+        ~EndOfRun() { run = nullptr; }
+    } end_of_run{run_};
 
-    const QString format = host_.text(Setting::v_tpks);
-    const bool gif_path = format != u".bmp" && format != u".jpg";
     std::optional<PagePipeline> pipeline;
-    std::unique_ptr<PageWriter> writer;
+    std::optional<PageWriter> writer;
     if (length > 0) {
         pipeline.emplace();
-        WriterSettings ws{x, y, c_bc, c_fc, c_fc_bc, gif_path ? t_font : host_.text(Setting::c_font),
-                          gif_path ? t_size : host_.text(Setting::c_fontsize), host_.text(Setting::c_bjtp)};
-        writer = make_page_writer(format, ws, *pipeline);
+        writer.emplace(s, *pipeline);
     }
+    const bool progress_per_page = s.format->progress == ProgressAt::page_start;
 
     auto running = [] { return mk::runflag != 0; };
     auto pump_once = [] { pump(); };
+    std::int32_t i = 1;
     std::u16string line;
     QString page_text;
     while (i <= length && mk::runflag != 0) {
-        if (gif_path) {
-            showstat();
-            pump();
-        } else {
-            pump();
-        }
-        writer->begin_page();
+        // A page is named (and its progress shown) once; naming it again only pumps.
+        QString path;
+        auto name_page = [&] {
+            if (path.isEmpty())
+                path = showstat(s);
+            else
+                pump();
+        };
+        if (progress_per_page) name_page();
+        pump();
+        writer->canvas().begin_page();
         double n = 0;
         page_text.clear();
         host_.set_page_text(page_text);
         while (n < g.lpp && i <= length && mk::runflag != 0) {
-            if (!gif_path) showstat();
+            if (!progress_per_page) name_page();
             pump();
             build_line(chars, i, g.cpl, line, running, pump_once);
-            if (line.empty() && host_.checked(Check::qckh)) continue;
+            if (line.empty() && s.drop_empty_lines) continue;
             QString q = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
-            writer->draw_line(g.line_top(static_cast<int>(n)), q);
+            writer->canvas().draw_line(g.left, g.line_top(static_cast<int>(n)), q);
             page_text += q;
             host_.set_page_text(page_text);
             n += 1;
         }
         if (host_.abandoned()) return;
-        writer->write_page([this] { return getfname(mk::pageno); });
+        writer->write_page([&] {
+            if (path.isEmpty()) return getfname(mk::pageno);
+            pump();
+            return path;
+        });
         mk::pageno += 1;
     }
     // Every page handed over is on disk before the summary counts it.
     if (pipeline) pipeline->finish();
     if (host_.abandoned()) return;
-    host_.ts();
+    host_.finished(summary(s));
+    mk::runflag = 0;
+    host_.playandstop(true);
 }
 
-std::optional<double> gentpok::estimate() const {
-    if (in_run_) return run_estimate_;
-    return estpages(host_.text(Setting::c_tg), host_.text(Setting::c_fontsize), host_.text(Setting::c_tk),
-                    host_.source_length());
+RunSummary gentpok::summary(const RunSettings& s) const {
+    RunSummary r;
+    r.pictures = mk::pageno - s.first_page;
+    r.finished_at = QString::fromStdString(now_text());
+    r.seconds = elapsed_seconds(mk::starttime, timer_seconds());
+    return r;
 }
 
 QString gentpok::getfname(double& p) {
@@ -289,57 +199,38 @@ QString gentpok::getfname(double& p) {
         throw page_number_overflow();
     }
     mk::pageno = p;
-    if (in_run_ && p == named_page_) {
-        pump();
-        return named_path_;
-    }
-    const QString folder_root = host_.text(Setting::c_ml);
-    QString base;
-    if (host_.checked(Check::zdfj)) {
-        double first = to_i16(number_of(Setting::c_qm, host_.text(Setting::c_qm)));
-        double per_volume = number_of(Setting::zdfj1, host_.text(Setting::zdfj1));
-        double v = std::floor((mk::pageno - first) / per_volume) + 1;
-        QString folder = folder_root + kSep + QStringLiteral("分卷") + whole(v);
-        chkpath(folder);
-        base = folder + kSep + host_.text(Setting::c_fjqz);
-    } else {
-        base = folder_root + kSep + host_.text(Setting::c_fjqz);
-    }
-    auto est = estimate();
-    if (!est) throw RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
-    qsizetype w = std::max<qsizetype>(whole(*est).size(), 6);
-    const QString number = whole(p);
-    for (qsizetype k = 1; k <= w - number.size(); ++k) base += u'0';
-    QString result = base + number + host_.text(Setting::v_tpks);
-    if (in_run_) {
-        named_page_ = p;
-        named_path_ = result;
-    }
+    QString result = run_ ? page_path(*run_, p) : page_path(read_run_settings(host_, {}), p);
     pump();
     return result;
 }
 
-void gentpok::showstat() {
-    if (in_run_ && mk::pageno == shown_page_) {
-        // Same page, same texts; the file-name computation still pumps once.
-        getfname(mk::pageno);
-        return;
+QString gentpok::page_path(const RunSettings& s, double page) {
+    QString base;
+    if (s.volume_pages) {
+        double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
+        QString folder = s.output_folder + kSep + QStringLiteral("分卷") + whole(v);
+        chkpath(folder);
+        base = folder + kSep + s.prefix;
+    } else {
+        base = s.output_folder + kSep + s.prefix;
     }
-    auto est = estimate();
-    if (!est) throw RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
-    double estimate = *est == 0 ? 1 : *est;
-    double first = number_of(Setting::c_qm, host_.text(Setting::c_qm));
-    double pct = std::nearbyint((mk::pageno - first) / estimate * 100 * 100) / 100;
+    if (!s.estimate) throw nothing_fits();
+    qsizetype w = std::max<qsizetype>(whole(*s.estimate).size(), 6);
+    const QString number = whole(page);
+    for (qsizetype k = 1; k <= w - number.size(); ++k) base += u'0';
+    return base + number + QString::fromUtf16(s.format->extension);
+}
+
+QString gentpok::showstat(const RunSettings& s) {
+    if (!s.estimate) throw nothing_fits();
+    double estimate = *s.estimate == 0 ? 1 : *s.estimate;
+    double pct = std::nearbyint((mk::pageno - s.first_page_value) / estimate * 100 * 100) / 100;
     if (pct >= 100) pct = 100;
-    const QString pct_text = percent_text(pct);
     const QString path = getfname(mk::pageno);
     QString shown = path;
-    shown.remove(host_.text(Setting::c_ml) + kSep);
-    host_.set_title(QStringLiteral("Pagiro电子书提示: 正在生成......") + shown + QStringLiteral(" 大约完成") + pct_text +
-                    u'%');
-    host_.set_status(QStringLiteral("正在生成第 ") + whole(mk::pageno) + QStringLiteral(" 张图片"));
-    host_.progress(mk::pageno, pct_text, shown);
-    if (in_run_) shown_page_ = mk::pageno;
+    shown.remove(s.output_folder + kSep);
+    host_.show_progress(RunProgress{mk::pageno, percent_text(pct), shown});
+    return path;
 }
 
 }  // namespace pagiro

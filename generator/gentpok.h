@@ -1,31 +1,16 @@
 #pragma once
-// The page generator: one object per run. rtext drives the whole run; wjpg lays
-// the text out, draws every page and has it written; chkpath makes sure a folder
-// exists.
+// The page generator: one object per run. rtext drives the whole run: it reads
+// the settings once, then wjpg lays the text out, draws every page and has it
+// written; chkpath makes sure a folder exists; getfname names a page's file.
 #include <QString>
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include "generator/host.h"
-#include "generator/layout.h"
+#include "generator/run_failure.h"
+#include "generator/settings.h"
 
 namespace pagiro {
-
-class PageWriter;
-
-// A run that cannot go on, with what to tell the user in the window (Chinese)
-// and on the command line (plain English).
-struct RunFailure : std::runtime_error {
-    RunFailure(const QString& zh, const QString& en) : std::runtime_error(en.toStdString()), chinese(zh), english(en) {}
-    QString chinese;
-    QString english;
-};
-
-// Whether a file-name prefix keeps every page inside the output folder and makes
-// names a phone's memory card can hold: no path separator, none of : * ? " < > |
-// and no control character.
-bool prefix_is_safe(const QString& prefix);
 
 // What the start button does: during a run it asks for a stop (false); otherwise
 // it starts a run and returns (true) when the run has ended. `started` runs just
@@ -38,29 +23,23 @@ public:
     ~gentpok();
 
     void rtext();
-    void wjpg(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc, const QString& c_fc_bc,
-              const QString& c_text, const QString& t_font, const QString& t_size);
+    void wjpg(const RunSettings& settings);
     void chkpath(const QString& cs);
 
-    // The path of page p (rounded to a 16-bit page number and written back).
+    // The path of page p, whose number is rounded to 16 bits and written back (to
+    // p and to the page counter); makes the page's volume folder. During a run it
+    // names by the run's settings, otherwise by the host's settings as they are.
     QString getfname(double& p);
 
 private:
-    void showstat();
-    void check_settings(const QString& x, const QString& y, const QString& c_bc, const QString& c_fc,
-                        const QString& t_size);
-
-    std::optional<double> estimate() const;
+    // The run's progress for the current page: the estimate's percentage, the
+    // page's name (which pumps once), then the host's display.
+    QString showstat(const RunSettings& s);
+    QString page_path(const RunSettings& s, double page);
+    RunSummary summary(const RunSettings& s) const;
 
     RunHost& host_;
-    // The settings cannot change while a run is under way (the window disables
-    // them), so the estimate is taken once per run, and a page's path and progress
-    // texts once per page: showstat runs before every line.
-    bool in_run_ = false;
-    std::optional<double> run_estimate_;
-    double named_page_ = -1;
-    QString named_path_;
-    double shown_page_ = -1;
+    const RunSettings* run_ = nullptr;  // the settings of the run under way
 };
 
 }  // namespace pagiro

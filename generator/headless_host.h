@@ -17,14 +17,16 @@ public:
 
     QString text(Setting s) const override { return settings_.value(s); }
     bool checked(Check c) const override { return checks_.value(c, false); }
-    qsizetype source_length() const override { return settings_[Setting::s_text].size(); }
 
-    void set_title(const QString& title) override { title_ = title; }
-    void set_status(const QString& status) override { status_ = status; }
-    void set_page_text(const QString& text) override { page_text_ = text; }
     void playandstop(bool cs) override { running_ = !cs; }
-    void ts() override;
-    void run_failed(const QString& chinese, const QString& english) override;
+    void show_progress(const RunProgress& progress) override;
+    void set_page_text(const QString& text) override { page_text_ = text; }
+    void finished(const RunSummary& summary) override;
+    void run_failed(const RunFailure& failure) override;
+
+    // The texts a window would show during a run.
+    virtual void set_title(const QString& title) { title_ = title; }
+    virtual void set_status(const QString& status) { status_ = status; }
 
     // Starts a run as the start button does, and returns when it has ended.
     void start();

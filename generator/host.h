@@ -1,9 +1,12 @@
 #pragma once
-// The seam between the page generator and whatever holds the settings: the
-// window, or a headless host for the command line and the tests. The generator
-// reads every setting through it at each use, as the controls' texts, and writes
-// its progress texts back through it.
+// The seam between a run and whatever holds the settings: the window, or a
+// headless host for the command line and the tests. A run reads the host's
+// control texts once, at its start; afterwards it only reports to it: progress,
+// then either the summary or the failure.
 #include <QString>
+#include <QStringList>
+
+#include "generator/run_failure.h"
 
 namespace pagiro {
 
@@ -29,30 +32,67 @@ enum class Check {
     zdfj,  // split into volume folders
 };
 
-// The text each setting starts with, except the output folder, whose default
-// depends on where the program lives.
+// The text each setting starts with in the window, the headless host and the
+// command line. The output folder has none here: it depends on where the
+// program runs.
+struct SettingDefault {
+    Setting setting;
+    const char16_t* text;
+};
+inline constexpr SettingDefault kSettingDefaults[] = {
+    {Setting::s_text, u"请输入要转换成电子书的文本\r\n"},
+    {Setting::c_fjqz, u"kbwm"},
+    {Setting::c_qm, u"1"},
+    {Setting::c_tk, u"128"},
+    {Setting::c_tg, u"110"},
+    {Setting::c_font, u"宋体"},
+    {Setting::c_fontsize, u"9"},
+    {Setting::c_wzcolor, u"0"},
+    {Setting::c_bjcolor, u"16777215"},
+    {Setting::c_bjtp, u""},
+    {Setting::c_ml, u""},
+    {Setting::v_tpks, u".gif"},
+    {Setting::zdfj1, u"1"},
+};
 QString default_setting(Setting s);
+
+// Where a run is: the page being made, how far through the estimate (percent,
+// in its shortest form) and the page's file relative to the output folder.
+struct RunProgress {
+    double page = 0;
+    QString percent;
+    QString file;
+
+    QString title() const;   // the window title during a run
+    QString status() const;  // the status line during a run
+};
+
+// What a finished run made.
+struct RunSummary {
+    double pictures = 0;   // pages written
+    QString finished_at;   // the date and time it ended
+    long seconds = 0;      // how long it took
+
+    QStringList lines() const;  // the four lines of the end-of-run message
+};
 
 class RunHost {
 public:
     virtual ~RunHost() = default;
 
+    // Read at the start of a run only.
     virtual QString text(Setting s) const = 0;
     virtual bool checked(Check c) const = 0;
-    // Length of the source text in UTF-16 units, without copying it.
-    virtual qsizetype source_length() const { return text(Setting::s_text).size(); }
-
-    virtual void set_title(const QString& title) = 0;       // the window title
-    virtual void set_status(const QString& status) = 0;     // the status line v_2
-    virtual void set_page_text(const QString& text) = 0;    // the page-text box outcjg
-    // Progress in structured form, for hosts that draw their own display.
-    virtual void progress(double /*pageno*/, const QString& /*percent*/, const QString& /*file*/) {}
 
     virtual void playandstop(bool cs) = 0;  // true: idle, false: running
-    virtual void ts() = 0;                  // the end-of-run summary; returns the host to idle
-    // A run that failed: show why (Chinese for the window, plain English for the
-    // command line), then return to idle.
-    virtual void run_failed(const QString& chinese, const QString& english) = 0;
+    // Once for each page, when it is first named; then the text of the page being
+    // drawn, after every line.
+    virtual void show_progress(const RunProgress& progress) = 0;
+    virtual void set_page_text(const QString& text) = 0;
+    // The end of a run: exactly one of the two; the run then returns the host to
+    // idle with playandstop(true).
+    virtual void finished(const RunSummary& summary) = 0;
+    virtual void run_failed(const RunFailure& failure) = 0;
     // True once the window has been closed during a run: the run stops where it
     // is, writes nothing more and shows no summary.
     virtual bool abandoned() const { return false; }

@@ -12,17 +12,30 @@
 
 namespace pagiro {
 
-struct PageGeometry {
-    double em = 0;     // pixel size of one column: points * 4 / 3
+// Where the lines of a page go: the margins the text starts from and the grid of
+// columns and lines. The layout reads only this; a page mode fills it in.
+struct PageStyle {
+    double left = 0;   // left margin: every line starts here, pixels
+    double top = 0;    // top margin: the top of the first line's text cell, pixels
+    double em = 0;     // pixel size of one column
     double cpl = 0;    // columns per line
-    double lpp = 0;    // lines per page (divides by em + 1 unrounded)
-    double pitch = 0;  // line pitch in pixels (em + 1 rounded down)
+    double lpp = 0;    // lines per page
+    double pitch = 0;  // line pitch in pixels
 
-    double line_top(int n) const { return pitch * n + 4; }
+    double line_top(int n) const { return pitch * n + top; }
     bool fits() const { return em > 0 && cpl >= 1 && lpp >= 1; }
 };
 
-PageGeometry page_geometry(double width, double height, double points);
+// The classic pages: a 4-pixel margin at the left and the top (and as much again
+// taken off the right and the bottom before counting), a column of points * 4 / 3
+// pixels, lines counted by em + 1 unrounded but pitched at em + 1 rounded down.
+inline constexpr double kClassicMargin = 4;
+PageStyle classic_page_style(double width, double height, double points);
+
+// How many pages a text of `text_length` UTF-16 units makes: the length over the
+// characters a page holds, rounded down. Nothing when the style holds no
+// character or the figures are not finite.
+std::optional<double> estimate_pages(const PageStyle& style, std::int64_t text_length);
 
 // The number of columns a character fills: 1 for a character that takes two bytes
 // in the ANSI code page, else (also when the code page cannot represent it) 0.5.
@@ -55,7 +68,7 @@ struct LaidOutPage {
 };
 
 // Lays the whole text out into pages, as a run that is never stopped would.
-// Requires geometry.fits().
-std::vector<LaidOutPage> paginate(std::u16string_view text, const PageGeometry& geometry, bool drop_empty_lines);
+// Requires style.fits().
+std::vector<LaidOutPage> paginate(std::u16string_view text, const PageStyle& style, bool drop_empty_lines);
 
 }  // namespace pagiro

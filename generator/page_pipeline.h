@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "generator/gentpok.h"
+#include "generator/run_failure.h"
 
 namespace pagiro {
 

@@ -1,38 +1,51 @@
 #pragma once
-// How a drawn page becomes a file, per format. One writer lives for one run.
+// How a page is drawn and handed over to become a file. A canvas draws the lines
+// of one page at a time (the picture surface or the GIF page component, as the
+// format's row says); the page writer gives each finished page to the pipeline,
+// which encodes it with the format's encoder and writes it in page order.
+#include <QImage>
 #include <QString>
 #include <functional>
 #include <memory>
 
-#include "generator/host.h"
-
 namespace pagiro {
 
-class PageWriter {
+struct RunSettings;
+class PagePipeline;
+
+class PageCanvas {
 public:
-    virtual ~PageWriter() = default;
-    // Start a page: the surface cleared, or the GIF component's new picture.
+    virtual ~PageCanvas() = default;
+    // Start a page: the background colour and picture, nothing else.
     virtual void begin_page() = 0;
-    // Draw one kept line at left 4 and the given top, in pixels.
-    virtual void draw_line(double top, const QString& line) = 0;
-    // Hand the finished page over to be written; `path` builds its file name at the
-    // point the format's writer asks for it.
-    virtual void write_page(const std::function<QString()>& path) = 0;
+    // Draw one line with the top-left of its text cell at (left, top), in pixels.
+    virtual void draw_line(double left, double top, const QString& line) = 0;
+    // A copy of the page's pixels (Format_RGB32), safe to hand to another thread.
+    virtual QImage copy() const = 0;
+    // The page is done with.
+    virtual void end_page() {}
     // The font actually used, so a missing font can be reported.
     virtual QString resolved_font() const { return {}; }
 };
 
-// Arguments as the run hands them over: the control texts.
-struct WriterSettings {
-    QString x, y, c_bc, c_fc, c_fc_bc, t_font, t_size;
-    QString background_picture;  // c_bjtp; blank for none
+// The canvas of the settings' format. Throws RunFailure when the background
+// picture cannot be loaded.
+std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings);
+
+class PageWriter {
+public:
+    // `settings` and `pipeline` outlive the writer.
+    PageWriter(const RunSettings& settings, PagePipeline& pipeline);
+
+    PageCanvas& canvas() { return *canvas_; }
+    // Hands the finished page over to be written; `path` names its file at the
+    // point the run has always named it, after the page is drawn.
+    void write_page(const std::function<QString()>& path);
+
+private:
+    const RunSettings& settings_;
+    PagePipeline& pipeline_;
+    std::unique_ptr<PageCanvas> canvas_;
 };
-
-class PagePipeline;
-
-// ".bmp" and ".jpg" draw on the picture surface; any other format text takes the
-// GIF path. Finished pages are encoded and written through the pipeline.
-std::unique_ptr<PageWriter> make_page_writer(const QString& format, const WriterSettings& settings,
-                                             PagePipeline& pipeline);
 
 }  // namespace pagiro

@@ -1,8 +1,5 @@
 #include "summary.h"
 
-#include "generator/run_state.h"
-#include "platform/numbers.h"
-
 namespace pagiro {
 
 QStringList summary_lines(double pictures, const QString& finished_at, long seconds) {
@@ -17,10 +14,20 @@ QString last_run_text(double pictures) {
     return QStringLiteral("刚才生成了") + QString::number(pictures, 'f', 0) + QStringLiteral("张图片!");
 }
 
-double pictures_written(const QString& first_page_text) {
-    std::u16string_view v(reinterpret_cast<const char16_t*>(first_page_text.utf16()),
-                          static_cast<std::size_t>(first_page_text.size()));
-    return mk::pageno - to_i16(text_to_double(v));
+QStringList RunSummary::lines() const { return summary_lines(pictures, finished_at, seconds); }
+
+QString RunProgress::title() const {
+    return QStringLiteral("Pagiro电子书提示: 正在生成......") + file + QStringLiteral(" 大约完成") + percent + u'%';
+}
+
+QString RunProgress::status() const {
+    return QStringLiteral("正在生成第 ") + QString::number(page, 'f', 0) + QStringLiteral(" 张图片");
+}
+
+QString default_setting(Setting s) {
+    for (const SettingDefault& d : kSettingDefaults)
+        if (d.setting == s) return QString::fromUtf16(d.text);
+    return QString();
 }
 
 }  // namespace pagiro

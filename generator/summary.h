@@ -1,7 +1,9 @@
 #pragma once
-// The texts that end a run and that report its count later.
+// The texts that report a run: while it goes, when it ends, and its count later.
 #include <QString>
 #include <QStringList>
+
+#include "generator/host.h"
 
 namespace pagiro {
 
@@ -10,8 +12,5 @@ QStringList summary_lines(double pictures, const QString& finished_at, long seco
 
 // The count shown by a double-click on the status line.
 QString last_run_text(double pictures);
-
-// The number of pictures the last run wrote: pageno minus the first page number.
-double pictures_written(const QString& first_page_text);
 
 }  // namespace pagiro

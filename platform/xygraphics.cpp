@@ -213,9 +213,15 @@ PageSurface& XYGraphics::picture() {
 }
 
 void XYGraphics::New(const QString& width, const QString& height, const QString& back_colour) {
-    const std::int32_t w = to_i32(text_to_double(width.toStdU16String()));
-    const std::int32_t h = to_i32(text_to_double(height.toStdU16String()));
-    const std::uint32_t back = colour_value(back_colour);
+    const double w = to_i32(text_to_double(width.toStdU16String()));
+    const double h = to_i32(text_to_double(height.toStdU16String()));
+    New(w, h, colour_value(back_colour));
+}
+
+void XYGraphics::New(double width, double height, std::uint32_t back_colour) {
+    const std::int32_t w = to_i32(width);
+    const std::int32_t h = to_i32(height);
+    const std::uint32_t back = back_colour & kRgbMask;
     if (w < 1 || h < 1 || w > 0xFFFF || h > 0xFFFF) throw VbError(5, "Invalid picture size");
     if (!surface_) {
         surface_ = std::make_unique<PageSurface>();
@@ -232,13 +238,21 @@ void XYGraphics::New(const QString& width, const QString& height, const QString&
 
 void XYGraphics::IsTrans(bool transparent) { transparent_ = transparent; }
 
-void XYGraphics::TransColor(const QString& colour) { trans_colour_ = colour_value(colour); }
+void XYGraphics::TransColor(const QString& colour) { TransColor(colour_value(colour)); }
 
-void XYGraphics::SetFont(const QString& name, const QString& size, std::int16_t /*style*/,
-                         const QString& text_colour, const QString& back_colour) {
+void XYGraphics::TransColor(std::uint32_t colour) { trans_colour_ = colour & kRgbMask; }
+
+void XYGraphics::SetFont(const QString& name, const QString& size, std::int16_t style, const QString& text_colour,
+                         const QString& back_colour) {
     const double points = text_to_double(size.toStdU16String());
     const std::uint32_t text = colour_value(text_colour);
-    colour_value(back_colour);  // checked like the others, though text is drawn transparently
+    // Checked like the others, though text is drawn transparently.
+    SetFont(name, points, style, text, colour_value(back_colour));
+}
+
+void XYGraphics::SetFont(const QString& name, double points, std::int16_t /*style*/, std::uint32_t text_colour,
+                         std::uint32_t /*back_colour*/) {
+    const std::uint32_t text = text_colour & kRgbMask;
     if (surface_ && (name != font_name_ || points != font_points_)) surface_->set_font(name, points);
     font_name_ = name;
     font_points_ = points;

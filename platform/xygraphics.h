@@ -33,6 +33,12 @@ public:
     void IsTrans(bool transparent);
     // The colour whose table entry is marked transparent.
     void TransColor(const QString& colour);
+    // The same calls with the values already converted, for a caller that holds
+    // them as numbers (a run converts its settings once).
+    void New(double width, double height, std::uint32_t back_colour);
+    void TransColor(std::uint32_t colour);
+    void SetFont(const QString& name, double points, std::int16_t style, std::uint32_t text_colour,
+                 std::uint32_t back_colour);
     // Font family, size in points, style (unused, 0), text colour and the colour of
     // the text cell (unused: text is drawn transparently, as on the other pages).
     void SetFont(const QString& name, const QString& size, std::int16_t style, const QString& text_colour,

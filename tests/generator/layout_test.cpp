@@ -7,7 +7,7 @@ using namespace pagiro;
 namespace {
 
 std::vector<std::vector<std::u16string>> lines_of(std::u16string_view text, bool drop = false,
-                                                  PageGeometry g = page_geometry(128, 110, 9)) {
+                                                  PageStyle g = classic_page_style(128, 110, 9)) {
     std::vector<std::vector<std::u16string>> out;
     for (auto& p : paginate(text, g, drop)) out.push_back(p.lines);
     return out;
@@ -22,7 +22,7 @@ std::u16string repeat(std::u16string_view s, int n) {
 }  // namespace
 
 TEST(PageGeometry, DefaultPageAndFractionalEm) {
-    PageGeometry g = page_geometry(128, 110, 9);
+    PageStyle g = classic_page_style(128, 110, 9);
     EXPECT_EQ(g.em, 12);
     EXPECT_EQ(g.cpl, 10);
     EXPECT_EQ(g.lpp, 8);
@@ -32,14 +32,14 @@ TEST(PageGeometry, DefaultPageAndFractionalEm) {
     EXPECT_EQ(tops, (std::vector<double>{4, 17, 30, 43, 56, 69, 82, 95}));
 
     // 11 pt: em 14.67; lines divide by 15.67 unrounded while the pitch is 15.
-    PageGeometry f = page_geometry(128, 110, 11);
+    PageStyle f = classic_page_style(128, 110, 11);
     EXPECT_EQ(f.lpp, 6);
     EXPECT_EQ(f.pitch, 15);
     EXPECT_EQ(f.cpl, 8);
     // A height of 20 holds one line; a width of 20 with 13 pt holds no column.
-    EXPECT_EQ(page_geometry(128, 20, 9).lpp, 1);
-    EXPECT_FALSE(page_geometry(20, 110, 13).fits());
-    EXPECT_FALSE(page_geometry(128, 110, 0).fits());
+    EXPECT_EQ(classic_page_style(128, 20, 9).lpp, 1);
+    EXPECT_FALSE(classic_page_style(20, 110, 13).fits());
+    EXPECT_FALSE(classic_page_style(128, 110, 0).fits());
 }
 
 TEST(LineBuilding, ColumnsFillByCodePageWidth) {

@@ -1,0 +1,42 @@
+#pragma once
+// The page formats, one row each: what the format is called, the file extension,
+// what draws its pages, when the run reports progress, and how a drawn page
+// becomes the file's bytes. Adding a format is one row here and one encoder.
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <optional>
+#include <span>
+
+namespace pagiro {
+
+struct RunSettings;
+
+// What a format's pages are drawn on.
+enum class Canvas {
+    surface,        // the picture surface `gentp`
+    gif_component,  // the GIF page component ("XY.Graphics"), a new picture per page
+};
+
+// When the run names the page and reports progress, which also sets the order of
+// the message pump around it: at the start of each page (then a pump), or before
+// each line (the page start has only the pump).
+enum class ProgressAt { page_start, every_line };
+
+struct PageFormat {
+    const char16_t* extension;  // also the entry in the window's list: ".jpg"
+    const char* name;           // the command line's --format: "jpg"
+    Canvas canvas;
+    ProgressAt progress;
+    // Runs on a worker thread. Nothing (and `reason`) when the page cannot be
+    // encoded; the encoder classes may throw their own errors.
+    std::optional<QByteArray> (*encode)(const QImage& page, const RunSettings& settings, QString* reason);
+};
+
+std::span<const PageFormat> page_formats();
+// The format of this extension (".jpg"); nothing for any other text.
+const PageFormat* find_format(const QString& extension);
+// The format of this command-line name ("jpg", ".jpg", any case).
+const PageFormat* find_format_by_name(const QString& name);
+
+}  // namespace pagiro

@@ -1,0 +1,53 @@
+#pragma once
+// A run's settings as values: the host's control texts are read once, at the
+// start of the run, in the order the run has always read them (so the first
+// setting found wrong is the one reported), and the rest of the run reads only
+// this value.
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "generator/formats.h"
+#include "generator/host.h"
+#include "generator/layout.h"
+
+namespace pagiro {
+
+struct RunSettings {
+    QString text;              // s_text, line breaks as CR LF
+    QString prefix;            // c_fjqz, checked: no path separators or control characters
+    QString output_folder;     // c_ml, as typed (a trailing separator is kept)
+    double first_page_value;   // c_qm as typed: the progress percentage counts from it
+    std::int16_t first_page;   // c_qm rounded: the number of the first page
+    double width;              // c_tk, pixels
+    double height;             // c_tg, pixels
+    QString font;              // c_font, as asked for (the surface falls back when missing)
+    double font_size;          // c_fontsize, points
+    std::uint32_t text_colour;        // c_wzcolor, 0x00BBGGRR
+    std::uint32_t background_colour;  // c_bjcolor, 0x00BBGGRR
+    QString background_picture;       // c_bjtp trimmed; empty for none
+    const PageFormat* format;         // v_tpks
+    bool drop_empty_lines;            // qckh
+    std::optional<double> volume_pages;  // zdfj1 when zdfj is ticked: pages per volume folder
+    PageStyle style;                     // where the lines go
+    std::optional<double> estimate;      // pages the text should make; nothing when no character fits
+};
+
+// Steps the run takes between two settings, exactly where it always has: the
+// output folder is made as soon as it is known (before any number is checked),
+// and the page counter starts once the first page number is.
+struct SettingsSteps {
+    std::function<void(const QString& folder)> output_folder_known;
+    std::function<void(std::int16_t first_page)> first_page_known;
+};
+
+// Throws RunFailure for the first setting that cannot make a run.
+RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps);
+
+// Whether a file-name prefix keeps every page inside the output folder and makes
+// names a phone's memory card can hold: no path separator, none of : * ? " < > |
+// and no control character.
+bool prefix_is_safe(const QString& prefix);
+
+}  // namespace pagiro
