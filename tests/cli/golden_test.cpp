@@ -1,0 +1,59 @@
+// The pages of the sample text, pinned byte for byte: one checksum over every file
+// (its path and its bytes, in name order) per set of options. Any drift of the
+// layout, the drawing or an encoder shows here at once; the decoders in the other
+// suites say whether a changed page is still a good one.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <algorithm>
+#include <vector>
+
+#include "cli_support.h"
+
+namespace {
+
+std::string checksum(const fs::path& folder, std::size_t& count) {
+    std::vector<std::string> names;
+    for (auto& e : fs::recursive_directory_iterator(folder))
+        if (e.is_regular_file()) names.push_back(fs::relative(e.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    count = names.size();
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    for (const std::string& n : names) {
+        md5.addData(QByteArrayView(n.c_str(), qsizetype(n.size() + 1)));  // with its terminating zero
+        const std::string bytes = slurp(folder / n);
+        md5.addData(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    }
+    return md5.result().toHex().toStdString();
+}
+
+}  // namespace
+
+TEST_F(Cli, SamplePagesKeepTheirBytes) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        std::size_t files;
+        const char* md5;
+    } cases[] = {
+        {"jpg", {"--format", "jpg"}, 9, "61c0cb4476dba53562e00ba0c9522007"},
+        {"gif", {"--format", "gif"}, 9, "7d9910e35361bd127f834fa2c05ef265"},
+        {"bmp", {"--format", "bmp"}, 9, "297b03a80240347b4a7b852121f93bbc"},
+        {"jpg_volumes", {"--format", "jpg", "--volume-pages", "3", "--first", "5"}, 9, "cb37774d5d8c4b5e6e181cfd7a8a44f0"},
+        {"gif_colours", {"--format", "gif", "--text-color", "#ff0000", "--background-color", "65280"}, 9,
+         "7964f009f95323a1e3cded1dd109276f"},
+        {"bmp_large",
+         {"--format", "bmp", "--drop-empty-lines", "--width", "200", "--height", "150", "--font-size", "11",
+          "--text-color", "8388608"},
+         5, "8a4ff1a467320e79e7e5628ae3c9cf69"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"convert", PAGIRO_SAMPLE_TEXT, "-o", c.name, "--quiet"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Result r = run(args);
+        ASSERT_EQ(r.code, 0) << c.name << ": " << r.err;
+        std::size_t count = 0;
+        EXPECT_EQ(checksum(dir / c.name, count), c.md5) << c.name;
+        EXPECT_EQ(count, c.files) << c.name;
+    }
+}
