@@ -12,11 +12,7 @@ namespace {
 
 void window_message(const std::string& text, const std::string& title, MessageIcon icon) {
     QtDialogs dialogs;
-    auto i = icon == MessageIcon::Exclamation   ? DialogProvider::Icon::Exclamation
-             : icon == MessageIcon::Critical    ? DialogProvider::Icon::Critical
-             : icon == MessageIcon::Information ? DialogProvider::Icon::Information
-                                                : DialogProvider::Icon::None;
-    dialogs.message(nullptr, QString::fromStdString(text), QString::fromStdString(title), i);
+    dialogs.message(nullptr, QString::fromStdString(text), QString::fromStdString(title), icon);
 }
 
 DisplayFlush g_flush = nullptr;

@@ -37,15 +37,6 @@ RunFailure nothing_fits() {
     return RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
 }
 
-// What the encoder classes raise, said once for the user. Error 6 (overflow) on
-// the run's own path is the page counter passing 32767.
-RunFailure as_run_failure(const VbError& e) {
-    if (e.number() == 6) return page_number_overflow();
-    const QString d = QString::fromStdString(e.description());
-    return RunFailure(QStringLiteral("生成失败：%1（错误 %2）").arg(d).arg(e.number()),
-                      QStringLiteral("generation failed: %1 (error %2)").arg(d).arg(e.number()));
-}
-
 }  // namespace
 
 bool start_or_stop(RunHost& host, const std::function<void()>& started) {
@@ -79,13 +70,8 @@ void gentpok::rtext() {
                                   [](std::int16_t first) { mk::pageno = first; }};
         const RunSettings settings = read_run_settings(host_, steps);
         wjpg(settings);
-    } catch (const RunFailure& f) {
-        fail(f);
-    } catch (const VbError& e) {
-        fail(as_run_failure(e));
-    } catch (const std::exception& e) {
-        fail(RunFailure(QStringLiteral("生成失败：%1").arg(QString::fromLocal8Bit(e.what())),
-                        QStringLiteral("generation failed: %1").arg(QString::fromLocal8Bit(e.what()))));
+    } catch (const std::exception&) {
+        fail(to_run_failure(std::current_exception(), FailedIn::run));
     }
 }
 

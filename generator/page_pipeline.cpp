@@ -1,28 +1,6 @@
 #include "page_pipeline.h"
 
-#include "platform/vb_error.h"
-
 namespace pagiro {
-namespace {
-
-RunFailure as_failure(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const RunFailure& f) {
-        return f;
-    } catch (const VbError& e) {
-        const QString d = QString::fromStdString(e.description());
-        return RunFailure(QStringLiteral("图片无法生成：%1（错误 %2）").arg(d).arg(e.number()),
-                          QStringLiteral("a page could not be made: %1 (error %2)").arg(d).arg(e.number()));
-    } catch (const std::exception& e) {
-        const QString d = QString::fromLocal8Bit(e.what());
-        return RunFailure(QStringLiteral("图片无法生成：%1").arg(d), QStringLiteral("a page could not be made: %1").arg(d));
-    } catch (...) {
-        return RunFailure(QStringLiteral("图片无法生成。"), QStringLiteral("a page could not be made"));
-    }
-}
-
-}  // namespace
 
 unsigned PagePipeline::default_workers() {
     unsigned n = std::thread::hardware_concurrency();
@@ -110,7 +88,7 @@ void PagePipeline::write_ready(std::unique_lock<std::mutex>& lock) {
             page.write = nullptr;
             lock.lock();
         }
-        if (page.error && !failure_) failure_ = as_failure(page.error);
+        if (page.error && !failure_) failure_ = to_run_failure(page.error, FailedIn::page);
         ++next_write_;
         --in_flight_;
         room_.notify_one();

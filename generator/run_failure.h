@@ -3,6 +3,7 @@
 // the command line (plain English). The error numbers of the encoder classes and
 // the folder errors are turned into one of these where the run meets them.
 #include <QString>
+#include <exception>
 #include <stdexcept>
 
 namespace pagiro {
@@ -12,5 +13,14 @@ struct RunFailure : std::runtime_error {
     QString chinese;
     QString english;
 };
+
+// Where an error stopped the run: in the run itself, or in making one page on a
+// worker. The two are worded differently for the user.
+enum class FailedIn { run, page };
+
+// Any error as the user is told of it: a RunFailure as it is, the encoder classes'
+// numbered errors (VbError) and anything else in words. On the run's own path
+// error 6 is the page counter passing 32767.
+RunFailure to_run_failure(std::exception_ptr error, FailedIn where);
 
 }  // namespace pagiro

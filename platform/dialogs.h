@@ -5,13 +5,15 @@
 #include <QString>
 #include <optional>
 
+#include "platform/message.h"
+
 class QWidget;
 
 namespace pagiro {
 
 class DialogProvider {
 public:
-    enum class Icon { None, Information, Exclamation, Critical };
+    using Icon = MessageIcon;
 
     virtual ~DialogProvider() = default;
     // A modal message box with an OK button. An empty title means the application's title.

@@ -1,0 +1,30 @@
+#include "run_failure.h"
+
+#include "platform/vb_error.h"
+
+namespace pagiro {
+
+RunFailure to_run_failure(std::exception_ptr error, FailedIn where) {
+    const bool run = where == FailedIn::run;
+    const QString zh = run ? QStringLiteral("生成失败：") : QStringLiteral("图片无法生成：");
+    const QString en = run ? QStringLiteral("generation failed: ") : QStringLiteral("a page could not be made: ");
+    try {
+        std::rethrow_exception(error);
+    } catch (const RunFailure& f) {
+        return f;
+    } catch (const VbError& e) {
+        if (run && e.number() == 6)
+            return RunFailure(QStringLiteral("页码超过了32767，无法继续生成。已生成的图片都已保存。"),
+                              QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
+        const QString d = QString::fromStdString(e.description());
+        return RunFailure(zh + QStringLiteral("%1（错误 %2）").arg(d).arg(e.number()),
+                          en + QStringLiteral("%1 (error %2)").arg(d).arg(e.number()));
+    } catch (const std::exception& e) {
+        const QString d = QString::fromLocal8Bit(e.what());
+        return RunFailure(zh + d, en + d);
+    } catch (...) {
+        return RunFailure(QStringLiteral("图片无法生成。"), QStringLiteral("a page could not be made"));
+    }
+}
+
+}  // namespace pagiro
