@@ -1,15 +1,10 @@
 // The file writer: the whole JFIF file is assembled in memory, marker segment by
 // marker segment around the entropy-coded scans, and then put on disk in one piece.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
 
 #include "bmptojpg.h"
 #include "detail.h"
+#include "platform/page_file.h"
 
 using bmptojpg_detail::check_table_id;
 
@@ -20,47 +15,8 @@ const char kCreditText[] =
     "Baseline JFIF encoder of the Pagiro picture e-book tool\r\n"
     "Written by the Pagiro developers";
 
-std::filesystem::path utf8_path(const std::string& name) {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-}
-
 VbError path_not_found() { return VbError(76, "Path not found"); }
 VbError file_access_error() { return VbError(75, "Path/File access error"); }
-
-// Writes the bytes under a fresh name beside the target, then moves it into
-// place: the target is either the old file or the complete new one. A few
-// system calls only: a run writes tens of thousands of pages.
-void write_whole_file(const std::filesystem::path& target, const std::uint8_t* data, std::size_t size) {
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0; ++attempt) {
-        char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".%ld.%u.part", static_cast<long>(::getpid()), counter.fetch_add(1));
-        temp = target.string() + suffix;
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) break;
-        if (errno == ENOENT || errno == ENOTDIR) throw path_not_found();
-        if (errno != EEXIST || attempt > 100) throw file_access_error();
-    }
-    std::size_t left = size;
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) ok = false;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw file_access_error();
-    }
-}
 
 }  // namespace
 
@@ -237,7 +193,10 @@ void bmptojpg::AssembleFile() {
 int bmptojpg::SaveFile(const std::string& FileName) {
     if (FileName.empty()) return 1;
     AssembleFile();
-    write_whole_file(utf8_path(FileName), FileData.data(), FileData.size());
+    std::string reason;
+    int code = 0;
+    if (!pagiro::write_page_file(FileName, FileData.data(), FileData.size(), reason, nullptr, &code))
+        throw code == ENOENT || code == ENOTDIR ? path_not_found() : file_access_error();
     FileData.clear();
     FileData.shrink_to_fit();
     return 0;

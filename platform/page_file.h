@@ -1,13 +1,16 @@
 #pragma once
-// Writing one page file: all of it, or nothing. A write that fails (a full disk,
-// a file-size limit, a vanished folder) removes what it had written and says why.
+// Writing one file the product makes — a page of a run, or a picture the encoder
+// classes save — all of it, or nothing. Every such file is written here.
 #include <cstddef>
 #include <string>
 
 namespace pagiro {
 
-// `removed` (when given) tells whether a file had been begun and was removed again.
+// Writes `size` bytes to `path`, replacing a regular file of that name (never a
+// folder, a device or a pipe). On failure `error` says why, `code` (when given)
+// is the system's error number, and `removed` (when given) tells whether a file
+// had been begun and was removed again.
 bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error,
-                     bool* removed = nullptr);
+                     bool* removed = nullptr, int* code = nullptr);
 
 }  // namespace pagiro

@@ -6,11 +6,12 @@
 #include <QFontMetrics>
 #include <QImageReader>
 #include <QFile>
-#include <QRandomGenerator>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+
+#include "page_file.h"
 
 namespace pagiro {
 
@@ -36,33 +37,6 @@ QFont page_font(const QString& family, double points, QFont::HintingPreference h
     return font;
 }
 
-bool write_file_atomically(const QString& path, const QByteArray& bytes, QString* error) {
-    // A temporary file beside the page, renamed over it when complete. Unlike
-    // QSaveFile this does not sync every page to disk, which would dominate a run.
-    QFile temp;
-    for (int attempt = 0;; ++attempt) {
-        temp.setFileName(path + QStringLiteral(".%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16, QChar('0')));
-        if (temp.open(QIODevice::WriteOnly | QIODevice::NewOnly)) break;
-        if (!temp.exists() || attempt == 8) {
-            if (error) *error = temp.errorString();
-            return false;
-        }
-    }
-    const bool written = temp.write(bytes) == bytes.size() && temp.flush();
-    if (!written && error) *error = temp.errorString();
-    temp.close();
-    if (written && temp.error() == QFileDevice::NoError) {
-        std::error_code ec;
-        std::filesystem::rename(std::filesystem::path(temp.fileName().toStdU16String()),
-                                std::filesystem::path(path.toStdU16String()), ec);
-        if (!ec) return true;
-        if (error) *error = QString::fromStdString(ec.message());
-    } else if (written && error) {
-        *error = temp.errorString();
-    }
-    temp.remove();
-    return false;
-}
 
 PageSurface::PageSurface()
     : font_(page_font(QString(), 9)), text_colour_(Qt::black), background_colour_(Qt::white) {
@@ -201,7 +175,11 @@ bool PageSurface::save_bmp(const QString& path, QString* error) const {
             return false;
         }
     }
-    return write_file_atomically(path, bytes, error);
+    std::string reason;
+    if (write_page_file(QFile::encodeName(path).toStdString(), bytes.constData(), std::size_t(bytes.size()), reason))
+        return true;
+    if (error) *error = QString::fromLocal8Bit(reason.c_str());
+    return false;
 }
 
 }  // namespace pagiro

@@ -75,8 +75,8 @@ public:
     PixelView view() const;
     const QImage& image() const;
 
-    // Writes the page as a 24-bit BMP file of exactly width × height. The file
-    // appears complete or not at all; an existing file is replaced only on success.
+    // Writes the page as a 24-bit BMP file of exactly width × height, complete or
+    // not at all (a failed write leaves no file).
     bool save_bmp(const QString& path, QString* error) const;
 
 private:
@@ -97,9 +97,5 @@ private:
     // Kept open across the lines of a page; closed whenever the pixels are read.
     mutable QPainter painter_;
 };
-
-// Writes bytes to `path` through a temporary file in the same folder that is
-// renamed into place, so a failed write leaves no partial file behind.
-bool write_file_atomically(const QString& path, const QByteArray& bytes, QString* error);
 
 }  // namespace pagiro

@@ -2,12 +2,14 @@
 
 #include <gif_lib.h>
 
+#include <QFile>
 #include <QGuiApplication>
 #include <algorithm>
 #include <unordered_map>
 #include <vector>
 
 #include "numbers.h"
+#include "page_file.h"
 #include "surface.h"
 #include "vb_error.h"
 
@@ -271,7 +273,11 @@ void XYGraphics::SaveAs(const QString& path) {
     QString reason;
     const auto bytes =
         encode_gif(surface.view(), transparent_ ? std::optional<std::uint32_t>(trans_colour_) : std::nullopt, &reason);
-    if (!bytes || !write_file_atomically(path, *bytes, &reason))
+    std::string error;
+    if (bytes && !write_page_file(QFile::encodeName(path).toStdString(), bytes->constData(),
+                                  std::size_t(bytes->size()), error))
+        reason = QString::fromLocal8Bit(error.c_str());
+    if (!bytes || !reason.isEmpty())
         throw VbError(75, QStringLiteral("Cannot write %1: %2").arg(path, reason).toStdString());
 }
 
