@@ -65,7 +65,8 @@ public:
     // The code that does the work: the plain procedures, or the fast paths for the
     // x86-64 baseline (SSE2) or for AVX2. Chosen once from the processor, or from
     // PAGIRO_JPEG_PATH (plain, sse2 or avx2); all give the same bytes. Avx2 falls
-    // back to Sse2 on a processor without it. Takes effect at the next SampleHDC.
+    // back to Sse2 on a processor without it; a build without the vector paths
+    // (PAGIRO_SIMD off, or not x86) has only Plain. Takes effect at the next SampleHDC.
     enum class CodePath { Plain, Sse2, Avx2 };
     static void SetCodePath(CodePath path);
     static CodePath ActiveCodePath();

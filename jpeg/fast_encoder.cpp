@@ -24,7 +24,9 @@ using bmptojpg_fast::SourceFormat;
 
 namespace {
 
-// The AVX2 build of the kernels may use every x86-64-v3 instruction.
+#if PAGIRO_SIMD
+// The one check of the processor: the AVX2 build of the kernels may use every
+// x86-64-v3 instruction; SSE2 is part of every x86-64 processor.
 bool cpu_has_avx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("x86-64-v3");
@@ -40,13 +42,23 @@ bmptojpg::CodePath initial_path() {
     return avx2 ? bmptojpg::CodePath::Avx2 : bmptojpg::CodePath::Sse2;
 }
 
-std::atomic<bmptojpg::CodePath>& path_setting() {
-    static std::atomic<bmptojpg::CodePath> path{initial_path()};
-    return path;
+bmptojpg::CodePath usable(bmptojpg::CodePath path) {
+    return path == bmptojpg::CodePath::Avx2 && !cpu_has_avx2() ? bmptojpg::CodePath::Sse2 : path;
 }
 
 const Kernels& kernels_for(bmptojpg::CodePath path) {
     return path == bmptojpg::CodePath::Avx2 ? bmptojpg_fast::avx2_kernels() : bmptojpg_fast::sse2_kernels();
+}
+#else
+// Built without the vector kernels: every picture takes the plain procedures.
+bmptojpg::CodePath initial_path() { return bmptojpg::CodePath::Plain; }
+bmptojpg::CodePath usable(bmptojpg::CodePath) { return bmptojpg::CodePath::Plain; }
+const Kernels& kernels_for(bmptojpg::CodePath) { throw VbError(5, "No vector path in this build"); }
+#endif
+
+std::atomic<bmptojpg::CodePath>& path_setting() {
+    static std::atomic<bmptojpg::CodePath> path{initial_path()};
+    return path;
 }
 
 // Red, green and blue factors and offset of each component.
@@ -137,8 +149,7 @@ struct PlaneSource {
 const float* bmptojpg_fast::conversion_factors(int component) { return kSplit.f[component]; }
 
 void bmptojpg::SetCodePath(CodePath path) {
-    if (path == CodePath::Avx2 && !cpu_has_avx2()) path = CodePath::Sse2;
-    path_setting().store(path);
+    path_setting().store(usable(path));
 }
 
 bmptojpg::CodePath bmptojpg::ActiveCodePath() { return path_setting().load(); }
