@@ -31,6 +31,7 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/numbers.h"
+#include "platform/surface.h"
 #include "platform/text_view.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
@@ -79,13 +80,6 @@ std::optional<std::uint32_t> colour_value(const QString& text) {
     return v;
 }
 
-std::uint32_t colour_value(const QColor& c) {
-    return std::uint32_t(c.red()) | std::uint32_t(c.green()) << 8 | std::uint32_t(c.blue()) << 16;
-}
-
-QColor to_qcolor(std::uint32_t colour) {
-    return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
-}
 
 bool default_gif_check() { return XYGraphics::available(); }
 GifCheck g_gif_check = default_gif_check;
@@ -299,7 +293,7 @@ void bd::load() {
 }
 
 void bd::paint_colour_box(QLineEdit* box, std::uint32_t colour) {
-    const QColor c = to_qcolor(colour);
+    const QColor c = colour_from_win(colour);
     QPalette p = box->palette();
     for (auto role : {QPalette::Base, QPalette::Text, QPalette::Window, QPalette::WindowText}) {
         p.setColor(QPalette::Active, role, c);
@@ -312,14 +306,14 @@ void bd::paint_colour_box(QLineEdit* box, std::uint32_t colour) {
 void bd::show_background_colour(std::uint32_t colour) {
     paint_colour_box(c_bjcolor, colour);
     QPalette p = s_text->palette();
-    p.setColor(QPalette::Base, to_qcolor(colour));
+    p.setColor(QPalette::Base, colour_from_win(colour));
     s_text->setPalette(p);
 }
 
 void bd::show_text_colour(std::uint32_t colour) {
     paint_colour_box(c_wzcolor, colour);
     QPalette p = s_text->palette();
-    p.setColor(QPalette::Text, to_qcolor(colour));
+    p.setColor(QPalette::Text, colour_from_win(colour));
     s_text->setPalette(p);
 }
 
@@ -490,7 +484,7 @@ void bd::c_fontsize_click() { update_estimate(); }
 void bd::c_bjcolor_dblclick() {
     auto c = dialogs_->choose_color(this);
     if (!c) return;
-    const std::uint32_t v = colour_value(*c);
+    const std::uint32_t v = win_from_colour(*c);
     c_bjcolor->setText(QString::number(v));
     show_background_colour(v);
 }
@@ -498,7 +492,7 @@ void bd::c_bjcolor_dblclick() {
 void bd::c_wzcolor_dblclick() {
     auto c = dialogs_->choose_color(this);
     if (!c) return;
-    const std::uint32_t v = colour_value(*c);
+    const std::uint32_t v = win_from_colour(*c);
     c_wzcolor->setText(QString::number(v));
     show_text_colour(v);
 }

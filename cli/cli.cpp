@@ -15,6 +15,7 @@
 #include "generator/gentpok.h"
 #include "generator/headless_host.h"
 #include "generator/run_state.h"
+#include "platform/colour.h"
 #include "platform/fonts.h"
 #include "platform/numbers.h"
 #include "platform/text_view.h"
@@ -94,8 +95,7 @@ QString colour_option(const QString& option, const QString& value) {
         bool ok = false;
         uint rgb = value.mid(1).toUInt(&ok, 16);
         if (ok) {
-            uint bgr = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
-            return QString::number(bgr);
+            return QString::number(swap_red_blue(rgb));
         }
     }
     bool ok = false;

@@ -4,18 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/rounding.h"
 #include "platform/vb_error.h"
 
 namespace bmptojpg_detail {
 
-// Nearest whole number, halves to even, whatever the floating-point rounding mode.
-inline double round_half_even(double x) {
-    const double f = std::floor(x);
-    const double frac = x - f;
-    if (frac > 0.5) return f + 1.0;
-    if (frac < 0.5) return f;
-    return std::fmod(f, 2.0) == 0.0 ? f : f + 1.0;
-}
+using pagiro::round_half_even;
 
 inline std::int32_t round_to_i32(double x) {
     const double r = round_half_even(x);

@@ -1,10 +1,10 @@
 #include "numbers.h"
 
-#include <cfenv>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
+#include "rounding.h"
 #include "vb_error.h"
 
 namespace pagiro {
@@ -38,12 +38,6 @@ bool to_ascii_number(std::u16string_view text, std::string& out) {
         if (exp_digits == 0) return false;
     }
     return i == e;
-}
-
-double round_half_even(double value) {
-    // nearbyint follows the current rounding mode; make sure it is to-nearest-even.
-    if (std::fegetround() != FE_TONEAREST) std::fesetround(FE_TONEAREST);
-    return std::nearbyint(value);
 }
 
 }  // namespace

@@ -11,13 +11,14 @@
 #include <cstring>
 #include <filesystem>
 
+#include "colour.h"
 #include "page_file.h"
 
 namespace pagiro {
 
-QColor colour_from_win(std::uint32_t value) {
-    return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
-}
+QColor colour_from_win(std::uint32_t value) { return QColor(QRgb(0xFF000000u | swap_red_blue(value))); }
+
+std::uint32_t win_from_colour(const QColor& colour) { return swap_red_blue(colour.rgb() & 0xFFFFFFu); }
 
 int font_pixel_size(double points) {
     if (!(points > 0)) return 1;

@@ -17,6 +17,8 @@ namespace pagiro {
 
 // A Windows colour value 0x00BBGGRR (red in the low byte) as a Qt colour.
 QColor colour_from_win(std::uint32_t value);
+// And back: the Windows colour value of a Qt colour (its alpha dropped).
+std::uint32_t win_from_colour(const QColor& colour);
 
 // The pixel height a font of this many points gets on a 96 dpi screen:
 // points × 96 / 72, halves away from zero, at least 1.

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "colour.h"
 #include "numbers.h"
 #include "page_file.h"
 #include "surface.h"
@@ -26,10 +27,6 @@ std::uint32_t pixel_at(const PixelView& v, const std::uint8_t* row, int x) {
     }
     const std::uint8_t* p = row + 3 * x;
     return std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
-}
-
-std::uint32_t rgb_from_win(std::uint32_t win) {
-    return (win & 0xFF) << 16 | (win & 0xFF00) | ((win >> 16) & 0xFF);
 }
 
 int distance2(std::uint32_t a, std::uint32_t b) {
@@ -131,7 +128,7 @@ std::optional<QByteArray> encode_gif(const PixelView& pixels, std::optional<std:
         return std::nullopt;
     }
     std::optional<std::uint32_t> trans;
-    if (transparent) trans = rgb_from_win(*transparent & kRgbMask);
+    if (transparent) trans = swap_red_blue(*transparent);
 
     Palette pal;
     if (!exact_palette(pixels, trans, pal)) {
