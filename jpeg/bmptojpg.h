@@ -9,6 +9,23 @@
 // Failures are raised as VbError: number 1 with a fixed description for the
 // encoder's own checks, 6 for an overflow, 9 for an index out of range, and the
 // file errors 75 / 76 when the file cannot be written.
+//
+// Two paths through the stages, which must write the same bytes for every picture
+// (the tests compare them byte for byte, and the suite can run on either):
+//
+//   stage                      portable reference path     vector path (x86 only)
+//   taking the picture in      sampling.cpp  SampleHDC     fast_encoder.cpp  SampleFast
+//   colour conversion, DCT,    dct_quant.cpp               fast_kernels.inc  transform_strip
+//     quantization                                           (which also counts the AC symbols)
+//   Huffman tables             huffman_optimize.cpp        fast_encoder.cpp  OptimizeTablesFast
+//                                OptimizeTables              + count_dc in fast_kernels.inc
+//   Huffman coding of scans    huffman_coding.cpp          fast_encoder.cpp  EncodeScansFast
+//                                EncodeScans                 + encode_rows in fast_kernels.inc
+//   the file                   file_writer.cpp (both paths)
+//
+// fast_kernels.inc is built once for SSE2 and once for AVX2 (fast_kernels_*.cpp);
+// fast_encoder.cpp picks the set at start-up (SetCodePath). The table survey and
+// the code-length rules in huffman_optimize.cpp serve both paths.
 #include <array>
 #include <cstdint>
 #include <functional>
