@@ -2,6 +2,10 @@
 // Shared pieces of the book tests: a scratch folder and generated grey pages.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -32,6 +36,31 @@ protected:
     }
 
     std::filesystem::path dir;
+};
+
+// A lower limit on one of the process's resources for as long as it lives: the file
+// size (writes past it fail with "File too large" instead of a signal) or the number
+// of open files.
+class ResourceLimit {
+public:
+    ResourceLimit(int resource, rlim_t limit) : resource_(resource) {
+        getrlimit(resource_, &old_);
+        if (resource_ == RLIMIT_FSIZE) old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = old_;
+        lower.rlim_cur = limit;
+        EXPECT_EQ(setrlimit(resource_, &lower), 0);
+    }
+    ~ResourceLimit() {
+        setrlimit(resource_, &old_);
+        if (resource_ == RLIMIT_FSIZE) std::signal(SIGXFSZ, old_handler_);
+    }
+    ResourceLimit(const ResourceLimit&) = delete;
+    ResourceLimit& operator=(const ResourceLimit&) = delete;
+
+private:
+    int resource_;
+    rlimit old_{};
+    void (*old_handler_)(int) = SIG_DFL;
 };
 
 // A grey page held in memory, possibly with a row longer than the page.

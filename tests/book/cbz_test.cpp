@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <zip.h>
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <QXmlStreamReader>
-#include <csignal>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -116,19 +114,14 @@ TEST_F(CbzBooks, JpegPagesOfABookOfThousandsOpenTheSpoolOnlyOneAtATime) {
     const int pages = 3000;
     for (int n = 0; n < pages; ++n) writer.add_page(jpeg.constData(), static_cast<std::size_t>(jpeg.size()));
 
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-    rlimit few = old;
-    few.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
     fs::path written;
     std::string failure;
     try {
+        ResourceLimit open_files(RLIMIT_NOFILE, 64);
         written = writer.finish();
     } catch (const BookError& e) {
         failure = e.what();
     }
-    setrlimit(RLIMIT_NOFILE, &old);
     ASSERT_EQ(failure, "");
 
     const auto entries = entries_of(written);
@@ -168,15 +161,10 @@ TEST_F(CbzBooks, AFailedOrAbandonedBookLeavesNothingAndKeepsAnOlderOne) {
     const fs::path path = dir / "书.cbz";
     { std::ofstream(path) << "the older book"; }
     const int pages = 5;
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = static_cast<rlim_t>(png.size()) * pages + 20;
     bool threw = false;
     {
         CbzWriter writer({path, "书", "", "png"});
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        ResourceLimit file_size(RLIMIT_FSIZE, static_cast<rlim_t>(png.size()) * pages + 20);
         for (int n = 0; n < pages; ++n) writer.add_page(png.constData(), static_cast<std::size_t>(png.size()));
         try {
             writer.finish();
@@ -184,8 +172,6 @@ TEST_F(CbzBooks, AFailedOrAbandonedBookLeavesNothingAndKeepsAnOlderOne) {
             threw = true;
         }
     }
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
     EXPECT_TRUE(threw);
     EXPECT_EQ(names(), std::set<std::string>{"书.cbz"});
     std::ifstream in(path);

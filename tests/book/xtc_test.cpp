@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -247,14 +244,9 @@ TEST_F(XtcBooks, AFailedWriteKeepsTheOlderBookOfThatName) {
     { std::ofstream(path) << "the older book"; }
     const GreyPage page = gradient_page(480, 800);
 
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 3 << 20;  // room for about 30 pages
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     bool threw = false;
     try {
+        ResourceLimit file_size(RLIMIT_FSIZE, 3 << 20);  // room for about 30 pages
         XtcWriter writer({path, XtcDepth::TwoBit, "书", ""});
         for (int i = 0; i < 100; ++i) writer.add_page(page.view());
         writer.finish({});
@@ -262,8 +254,6 @@ TEST_F(XtcBooks, AFailedWriteKeepsTheOlderBookOfThatName) {
         threw = true;
         EXPECT_NE(std::string(e.what()).find("File too large"), std::string::npos) << e.what();
     }
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
 
     EXPECT_TRUE(threw);
     EXPECT_EQ(names(), std::set<std::string>{"书.xtch"});
