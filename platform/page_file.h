@@ -1,6 +1,7 @@
 #pragma once
 // Writing one file the product makes — a page of a run, or a picture the encoder
-// classes save — all of it, or nothing. Every such file is written here.
+// classes save — all of it, or nothing. Every such file is written here; a book
+// (one file for a whole run) is built through StagedFile instead.
 #include <cstddef>
 #include <string>
 
