@@ -481,20 +481,20 @@ void bd::sf_read_click() {
 
 void bd::c_fontsize_click() { update_estimate(); }
 
-void bd::c_bjcolor_dblclick() {
+std::optional<std::uint32_t> bd::choose_colour_into(QLineEdit* box) {
     auto c = dialogs_->choose_color(this);
-    if (!c) return;
+    if (!c) return std::nullopt;
     const std::uint32_t v = win_from_colour(*c);
-    c_bjcolor->setText(QString::number(v));
-    show_background_colour(v);
+    box->setText(QString::number(v));
+    return v;
+}
+
+void bd::c_bjcolor_dblclick() {
+    if (auto v = choose_colour_into(c_bjcolor)) show_background_colour(*v);
 }
 
 void bd::c_wzcolor_dblclick() {
-    auto c = dialogs_->choose_color(this);
-    if (!c) return;
-    const std::uint32_t v = win_from_colour(*c);
-    c_wzcolor->setText(QString::number(v));
-    show_text_colour(v);
+    if (auto v = choose_colour_into(c_wzcolor)) show_text_colour(*v);
 }
 
 void bd::c_bjtpr_click() {

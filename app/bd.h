@@ -3,7 +3,9 @@
 // start button runs the generator inside its click handler. It is the run's host:
 // the generator reads the controls and writes its progress through RunHost.
 #include <QWidget>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "generator/host.h"
 #include "platform/dialogs.h"
@@ -113,6 +115,8 @@ private:
     // Paints a colour box and the matching colour of the s_text preview.
     void show_background_colour(std::uint32_t colour);
     void show_text_colour(std::uint32_t colour);
+    // Asks for a colour and writes its value into the box; nothing when cancelled.
+    std::optional<std::uint32_t> choose_colour_into(QLineEdit* box);
 
     std::unique_ptr<DialogProvider> own_dialogs_;
     DialogProvider* dialogs_;

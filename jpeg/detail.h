@@ -32,6 +32,20 @@ inline std::int32_t add_i32(std::int64_t a, std::int64_t b) {
     return static_cast<std::int32_t>(s);
 }
 
+// The coded size of the scans in whole bytes and left-over bits, as the table
+// optimisers add it up; past 2^31 - 1 bytes it is an overflow.
+struct ByteTally {
+    std::int64_t bytes = 0;
+    int remainder = 0;
+    void add_bits(std::int64_t bits) {
+        const std::int64_t all = remainder + bits;
+        bytes += all / 8;
+        remainder = static_cast<int>(all % 8);
+        if (bytes > INT32_MAX) throw VbError::overflow();
+    }
+    std::int64_t whole_bytes() const { return bytes + (remainder != 0 ? 1 : 0); }
+};
+
 // Magnitude category: the number of bits of |v|.
 inline int magnitude_category(std::int64_t v) {
     if (v < 0) v = -v;

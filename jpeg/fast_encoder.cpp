@@ -405,14 +405,8 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
     };
 
     SymbolCounts counts{};
-    std::int64_t bytes = 0;
-    int remainder = 0;
-    auto add_bits = [&](std::int64_t bits) {
-        const std::int64_t all = remainder + bits;
-        bytes += all / 8;
-        remainder = static_cast<int>(all % 8);
-        if (bytes > INT32_MAX) throw VbError::overflow();
-    };
+    bmptojpg_detail::ByteTally tally;
+    auto add_bits = [&](std::int64_t bits) { tally.add_bits(bits); };
     auto code_length = [](const HuffmanTableRecord& t, int s) {
         return 32 - __builtin_clz(static_cast<unsigned>(t.CodeMask[static_cast<std::size_t>(s)]));
     };
@@ -509,7 +503,7 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
                     add_bits(std::int64_t{kept[static_cast<std::size_t>(s)]} * (code_length(ACTables[static_cast<std::size_t>(t)], s) + s % 16));
         }
     }
-    std::int64_t n = bytes + (remainder != 0 ? 1 : 0);
+    std::int64_t n = tally.whole_bytes();
     if (n > INT32_MAX) throw VbError::overflow();
     FastEstimate = static_cast<std::int32_t>(n);
     return static_cast<std::int32_t>(n);

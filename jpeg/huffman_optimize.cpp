@@ -309,14 +309,8 @@ std::int32_t bmptojpg::OptimizeTables(const ScanPlan& plan, int first, int last)
     const bool* ac_in_use = use.ac_in_use;
 
     SymbolCounts counts{};
-    std::int64_t bytes = 0;
-    int remainder = 0;
-    auto add_bits = [&](std::int64_t bits) {
-        const std::int64_t all = remainder + bits;
-        bytes += all / 8;
-        remainder = static_cast<int>(all % 8);
-        if (bytes > INT32_MAX) throw VbError::overflow();
-    };
+    bmptojpg_detail::ByteTally tally;
+    auto add_bits = [&](std::int64_t bits) { tally.add_bits(bits); };
     auto code_length = [](const HuffmanTableRecord& t, int s) {
         int length = 1;
         for (std::int32_t m = t.CodeMask[static_cast<std::size_t>(s)]; m > 1; m /= 2) ++length;
@@ -359,7 +353,7 @@ std::int32_t bmptojpg::OptimizeTables(const ScanPlan& plan, int first, int last)
                     add_bits(std::int64_t{kept[static_cast<std::size_t>(s)]} * (code_length(ACTables[static_cast<std::size_t>(k)], s) + s % 16));
         }
     }
-    std::int64_t n = bytes + (remainder != 0 ? 1 : 0);
+    std::int64_t n = tally.whole_bytes();
     if (n > INT32_MAX) throw VbError::overflow();
     return static_cast<std::int32_t>(n);
 }
