@@ -7,6 +7,8 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace pagiro {
 
@@ -31,6 +33,10 @@ public:
 // The canvas of the settings' format. Throws RunFailure when the background
 // picture cannot be loaded.
 std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings);
+
+// One page drawn exactly as a run draws it, without a run: for a preview. `lines`
+// are the page's kept lines (LaidOutPage::lines), slot 0 first.
+QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>& lines);
 
 class PageWriter {
 public:

@@ -85,6 +85,17 @@ std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings) {
     return nullptr;
 }
 
+QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>& lines) {
+    std::unique_ptr<PageCanvas> canvas = make_canvas(settings);
+    canvas->begin_page();
+    for (std::size_t n = 0; n < lines.size(); ++n)
+        canvas->draw_line(settings.style.left, settings.style.line_top(static_cast<int>(n)),
+                          QString::fromStdU16String(lines[n]));
+    QImage page = canvas->copy();
+    canvas->end_page();
+    return page;
+}
+
 PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
     : settings_(settings), pipeline_(pipeline), canvas_(make_canvas(settings)) {}
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "generator/estimate.h"
 #include "generator/formats.h"
+#include "generator/page_writer.h"
 #include "generator/settings.h"
 #include "test_support.h"
 
@@ -176,5 +179,28 @@ TEST_F(Settings, ARunInAnUnknownFormatWritesNothingAndSaysWhy) {
         EXPECT_FALSE(host.running());
         EXPECT_EQ(mk::runflag, 0);
         EXPECT_TRUE(files_below(dir.path / "out").empty());
+    }
+}
+
+// A preview draws a page with the run's own code: the same pixels as the file.
+TEST_F(Settings, APageDrawnOutsideARunIsThePageTheRunWrites) {
+    host.set(Setting::s_text, QStringLiteral("第一章　灯下的书\r\n\r\nabc 中文，。\r\n").repeated(6));
+    host.set(Setting::c_wzcolor, "128");
+    host.set(Setting::c_bjcolor, "15794175");
+    host.set(Check::qckh, true);
+    for (const char* format : {".bmp", ".gif"}) {
+        host.set(Setting::v_tpks, format);
+        host.start();
+        ASSERT_TRUE(host.failure().isEmpty()) << host.failure().toStdString();
+        const RunSettings s = read();
+        const std::u16string text = s.text.toStdU16String();
+        const auto pages = paginate(text, s.style, s.drop_empty_lines);
+        ASSERT_GE(pages.size(), 2u);
+        const QImage drawn = draw_page(s, pages[1].lines);
+        const QImage written = QImage(dir.q("out/kbwm000002") + format).convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(written.isNull()) << format;
+        EXPECT_EQ(drawn.size(), QSize(128, 110));
+        EXPECT_TRUE(drawn == written) << format;
+        EXPECT_FALSE(drawn == draw_page(s, pages[0].lines)) << "pages differ";
     }
 }
