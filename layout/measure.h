@@ -13,11 +13,19 @@ struct FaceMetrics {
     double em = 0;       // the font's pixel size
 };
 
+// How far a cluster's ink reaches past its pen position on the left and past its
+// advance on the right (serifs of v, w, x, f …); 0 when it stays inside.
+struct Overhang {
+    double left = 0;
+    double right = 0;
+};
+
 class Measurer {
 public:
     virtual ~Measurer() = default;
     virtual double advance(QStringView cluster, Face face) = 0;
     virtual FaceMetrics metrics(Face face) = 0;
+    virtual Overhang overhang(QStringView, Face) { return {}; }
 };
 
 }  // namespace pagiro::typeset

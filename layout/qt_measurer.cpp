@@ -2,7 +2,10 @@
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QPainterPath>
 #include <QTextLayout>
+
+#include <cmath>
 
 namespace pagiro::typeset {
 
@@ -43,6 +46,7 @@ QtMeasurer::QtMeasurer(const Style& style) {
         const QFontMetricsF fm(fonts_[f]);
         metrics_[f] = {fm.ascent(), fm.descent(), static_cast<double>(fonts_[f].pixelSize())};
         bmp_[f].assign(0x10000, -1.0f);
+        bmp_overhangs_[f].assign(0x10000, Overhang{-1, 0});
     }
 }
 
@@ -62,6 +66,41 @@ double QtMeasurer::advance(QStringView cluster, Face face) {
 }
 
 FaceMetrics QtMeasurer::metrics(Face face) { return metrics_[static_cast<int>(face)]; }
+
+Overhang QtMeasurer::overhang(QStringView cluster, Face face) {
+    const int f = static_cast<int>(face);
+    if (cluster.size() == 1) {
+        Overhang& known = bmp_overhangs_[f][cluster.front().unicode()];
+        if (known.left < 0) known = measure_overhang(cluster, face);
+        return known;
+    }
+    const QString key = cluster.toString();
+    auto it = overhangs_[f].constFind(key);
+    if (it != overhangs_[f].constEnd()) return *it;
+    const Overhang result = measure_overhang(cluster, face);
+    overhangs_[f].insert(key, result);
+    return result;
+}
+
+Overhang QtMeasurer::measure_overhang(QStringView cluster, Face face) {
+    const int f = static_cast<int>(face);
+    const QString key = cluster.toString();
+    // Whole pixels, since antialiasing spreads a fractional edge into the next
+    // pixel; a glyph whose outline touches its box edge only through rounding
+    // noise does not overhang.
+    constexpr double noise = 0.05;
+    // The outline's exact bounds: Qt's bounding rectangles are rounded out to pixels.
+    QPainterPath outline;
+    outline.addText(0, 0, fonts_[f], key);
+    const QRectF ink = outline.boundingRect();
+    const double advance = this->advance(cluster, face);
+    Overhang result;
+    if (!ink.isEmpty()) {
+        if (-ink.left() > noise) result.left = std::ceil(-ink.left());
+        if (ink.right() - advance > noise) result.right = std::ceil(ink.right() - advance);
+    }
+    return result;
+}
 
 QtMeasurer::Shape QtMeasurer::shape(QStringView cluster, Face face) const {
     QTextLayout layout(cluster.toString(), fonts_[static_cast<int>(face)]);

@@ -26,6 +26,7 @@ public:
 
     double advance(QStringView cluster, Face face) override;
     FaceMetrics metrics(Face face) override;
+    Overhang overhang(QStringView cluster, Face face) override;
 
     // Glyphs Qt shapes the cluster into (1 for a character outside the BMP) and
     // whether each was found in some installed font.
@@ -36,11 +37,15 @@ public:
     Shape shape(QStringView cluster, Face face) const;
 
 private:
+    Overhang measure_overhang(QStringView cluster, Face face);
+
     static constexpr int faces = 2;
     std::array<QFont, faces> fonts_;
     std::array<FaceMetrics, faces> metrics_;
     std::array<std::vector<float>, faces> bmp_;     // by code unit; negative: not yet measured
     std::array<QHash<QString, double>, faces> other_;
+    std::array<std::vector<Overhang>, faces> bmp_overhangs_;  // left negative: not yet measured
+    std::array<QHash<QString, Overhang>, faces> overhangs_;
 };
 
 }  // namespace pagiro::typeset

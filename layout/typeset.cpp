@@ -86,6 +86,11 @@ bool Typesetter::break_allowed(std::uint32_t at, std::uint32_t last_cluster_begi
     return !is_no_start(code_point_at(text, at)) && !is_opening(code_point_at(text, last_cluster_begin));
 }
 
+Overhang Typesetter::overhang(const Cluster& cluster) {
+    if (cluster.blank) return {};
+    return measurer_.overhang(QStringView(text_).mid(cluster.begin, cluster.end - cluster.begin), para_.face);
+}
+
 double Typesetter::advance(std::uint32_t begin, std::uint32_t end, Face face) {
     const QStringView text(text_);
     const char32_t c = code_point_at(text, begin);
@@ -107,7 +112,8 @@ std::size_t Typesetter::choose_end(double room, bool& hung) {
         const auto end = static_cast<std::uint32_t>(std::min<std::size_t>(cluster_end(text, pos), para_.end));
         const char32_t c = code_point_at(text, pos);
         const Cluster cluster{pos, end, advance(pos, end, para_.face), is_blank(c)};
-        if (!cluster.blank && !clusters_.empty() && width + cluster.advance > room + tolerance) {
+        if (clusters_.empty()) room -= overhang(cluster).left;
+        if (!cluster.blank && !clusters_.empty() && width + cluster.advance + overhang(cluster).right > room + tolerance) {
             if (para_.face == Face::body && may_hang(c) && cluster.advance <= style_.right() &&
                 break_allowed(end, pos)) {
                 clusters_.push_back(cluster);
@@ -144,7 +150,9 @@ void Typesetter::place(Page& page, Line& line, std::size_t count, bool hung, dou
     }
     const double em = measurer_.metrics(para_.face).em;
     const bool first = para_.pos == para_.begin;
-    double x = style_.left() + (first ? para_.indent : 0);
+    // Ink that reaches past the first or last glyph's box stays inside the text box.
+    if (content > 0) room -= overhang(clusters_[0]).left + overhang(clusters_[content - 1]).right;
+    double x = style_.left() + (first ? para_.indent : 0) + (count > 0 ? overhang(clusters_[0]).left : 0);
     double per_gap = 0, per_blank = 0;
     const bool last = clusters_[count - 1].end >= para_.end;
     if (para_.face == Face::heading) {

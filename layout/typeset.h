@@ -58,6 +58,7 @@ private:
     void find_opportunities();
     bool break_allowed(std::uint32_t at, std::uint32_t last_cluster_begin) const;
     double advance(std::uint32_t begin, std::uint32_t end, Face face);
+    Overhang overhang(const Cluster& cluster);
     void set_line(Page& page, double y);
     std::size_t choose_end(double room, bool& hung);
     void place(Page& page, Line& line, std::size_t count, bool hung, double room);
