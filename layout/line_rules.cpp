@@ -26,6 +26,8 @@ constexpr std::array<char32_t, 15> hanging = {
     U'\u3001', U'\u3002', U'\uFF0C', U'\uFF0E', U'\uFF1A', U'\uFF1B', U'\uFF01', U'\uFF1F', U'\uFF09',
     U'\u300D', U'\u300F', U'\u300B', U'\u3009', U'\u201D', U'\u2019'};
 
+constexpr std::size_t longest_cluster = 32;
+
 template <std::size_t N>
 bool contains(const std::array<char32_t, N>& set, char32_t c) {
     return std::find(set.begin(), set.end(), c) != set.end();
@@ -70,11 +72,14 @@ std::size_t cluster_end(QStringView text, std::size_t pos) {
     auto step = [&](std::size_t p) { return p + (code_point_at(text, p) > 0xFFFF ? 2 : 1); };
     std::size_t end = step(pos);
     bool regional = code_point_at(text, pos) >= 0x1F1E6 && code_point_at(text, pos) <= 0x1F1FF;
-    while (end < size) {
+    // Real clusters are a few code units; a run of thousands of combining marks
+    // is cut so that no cluster outgrows what a glyph records.
+    const std::size_t limit = std::min(size, pos + longest_cluster);
+    while (end < limit) {
         const char32_t c = code_point_at(text, end);
         if (c == 0x200D) {
             end = step(end);
-            if (end < size) end = step(end);  // the code point the joiner joins
+            if (end < limit) end = step(end);  // the code point the joiner joins
         } else if (extends_cluster(c)) {
             end = step(end);
         } else if (regional && c >= 0x1F1E6 && c <= 0x1F1FF) {

@@ -46,7 +46,8 @@ bool Typesetter::open_paragraph() {
         std::uint32_t end = next_;
         while (end < size && !is_line_break(text[end].unicode())) ++end;
         std::uint32_t b = next_, e = end;
-        while (b < e && is_blank(code_point_at(text, b))) b = static_cast<std::uint32_t>(cluster_end(text, b));
+        // Blanks one by one: a mark after a blank must not go with it.
+        while (b < e && is_blank(text[b].unicode())) ++b;
         while (e > b && is_blank(text[e - 1].unicode())) --e;
         next_ = end;
         if (next_ < size) next_ += (text[next_] == u'\r' && next_ + 1 < size && text[next_ + 1] == u'\n') ? 2 : 1;

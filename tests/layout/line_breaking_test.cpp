@@ -148,6 +148,25 @@ TEST(LineBreaking, ClustersStayWholeAndCharactersOutsideTheBmpAreOne) {
     EXPECT_EQ(test::coverage_fault(text, pages), "");
 }
 
+TEST(LineBreaking, EmojiSequencesAndFlagsAreOneClusterEach) {
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");  // 8 code units
+    const QString flag = QStringLiteral("\U0001F1E8\U0001F1F3");
+    FixedMeasurer measurer;
+    const auto pages = typeset_all(family + flag + flag, unindented(8), measurer);
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(pages[0].glyphs.size(), 3u);
+    EXPECT_EQ(pages[0].glyphs[0].length, 8);
+    EXPECT_EQ(pages[0].glyphs[1].length, 4);
+    EXPECT_EQ(pages[0].glyphs[2].length, 4);
+}
+
+TEST(LineBreaking, AnEndlessRunOfCombiningMarksIsCutNotOverflowed) {
+    const QString text = QStringLiteral("e") + QString(70000, QChar(0x0301)) + QStringLiteral("f");
+    FixedMeasurer measurer;
+    const auto pages = typeset_all(text, unindented(8), measurer);
+    EXPECT_EQ(test::coverage_fault(text, pages), "");
+}
+
 TEST(LineBreaking, AnOpeningMarkRunOfAWholeLineStillBreaks) {
     // Nothing can satisfy every rule here; the line must still end and lose nothing.
     const QString text = QStringLiteral("“““““““““““““““");

@@ -149,3 +149,20 @@ TEST(Pages, TheLayoutGoesOnlyAsFarAsThePagesAskedFor) {
 
 }  // namespace
 }  // namespace pagiro::typeset
+
+namespace pagiro::typeset {
+namespace {
+
+TEST(Pages, ArbitraryTextOnATinyPageLosesNothingAndEnds) {
+    // Random code units, line breaks, lone surrogates and marks, on a page of two
+    // narrow lines: every line must still take something and drop nothing.
+    for (unsigned round = 0; round < 20; ++round) {
+        const QString text = test::scrambled_text(3000, round);
+        FixedMeasurer measurer;
+        const auto pages = typeset_all(text, fixed_style(2, 2), measurer);
+        ASSERT_EQ(test::coverage_fault(text, pages), "") << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace pagiro::typeset

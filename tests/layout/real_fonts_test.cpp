@@ -114,6 +114,17 @@ protected:
     QtMeasurer measurer{style};
 };
 
+TEST_F(RealFonts, ScrambledTextOnASmallPageLosesNothing) {
+    style.page_width = 128;
+    style.page_height = 128;
+    style.font_size_pt = 9;
+    QtMeasurer small(style);
+    for (unsigned seed = 0; seed < 5; ++seed) {
+        const QString text = test::scrambled_text(4000, seed);
+        EXPECT_EQ(test::coverage_fault(text, typeset_all(text, style, small)), "") << "seed " << seed;
+    }
+}
+
 TEST_F(RealFonts, TheDefaultFaceIsInstalled) {
     EXPECT_EQ(resolved_family(style.font_family), QStringLiteral("Noto Serif CJK SC"));
     EXPECT_TRUE(face_font(style, Face::heading).bold());

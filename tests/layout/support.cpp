@@ -98,6 +98,15 @@ QString generated_novel(int chars, unsigned seed) {
     return text;
 }
 
+QString scrambled_text(int length, unsigned seed) {
+    static const char16_t pool[] = {u'a', u' ', u'\r', u'\n', u'，', u'“', u'”', u'（', u'国', 0x0301, 0xD840,
+                                    0xDC00, 0x200D, u'-', u'\t', 0x3000, u'。', u'《', 0x0001, 0xFE0F};
+    Random random(seed);
+    QString text;
+    for (int i = 0; i < length; ++i) text += QChar(pool[random.next(std::size(pool))]);
+    return text;
+}
+
 std::vector<QString> line_texts(const std::vector<Page>& pages) {
     std::vector<QString> out;
     for (const Page& page : pages)
@@ -120,7 +129,8 @@ std::string coverage_fault(const QString& text, const std::vector<Page>& pages) 
             const Line& line = page.lines[l];
             if (line.begin < at) return where(p, l) + "starts before the end of the line before it";
             for (qsizetype i = at; i < line.begin; ++i)
-                if (!skipped(text[i])) return where(p, l) + "character " + std::to_string(i) + " is missing";
+                if (!skipped(text[i]))
+                    return where(p, l) + "character " + std::to_string(i) + " (U+" + QString::number(text[i].unicode(), 16).toStdString() + ") is missing";
             if (line.end <= line.begin || line.text != text.mid(line.begin, line.end - line.begin))
                 return where(p, l) + "its text is not the source it claims";
             qsizetype g = line.begin;

@@ -31,6 +31,10 @@ Style fixed_style(int columns, int rows = 10);
 // author's indents and runs of empty lines.
 QString generated_novel(int chars, unsigned seed = 1);
 
+// `length` code units drawn from line breaks, blanks, punctuation, marks, joiners,
+// controls and halves of surrogate pairs.
+QString scrambled_text(int length, unsigned seed);
+
 // The text of every line of `pages`, in order.
 std::vector<QString> line_texts(const std::vector<Page>& pages);
 
