@@ -192,7 +192,7 @@ void Typesetter::set_line(Page& page, double y) {
     std::uint32_t end = clusters_[count - 1].end;
     clusters_.resize(count);
     while (end < para_.end && is_blank(code_point_at(text, end))) {
-        const auto e = static_cast<std::uint32_t>(cluster_end(text, end));
+        const auto e = static_cast<std::uint32_t>(std::min<std::size_t>(cluster_end(text, end), para_.end));
         clusters_.push_back({end, e, advance(end, e, para_.face), true});
         end = e;
     }
