@@ -166,3 +166,40 @@ TEST(Pages, ArbitraryTextOnATinyPageLosesNothingAndEnds) {
 
 }  // namespace
 }  // namespace pagiro::typeset
+
+namespace pagiro::typeset {
+namespace {
+
+TEST(PageStyle, MarginsDefaultToSixPercentOfTheShorterSideAndCanBeSetEach) {
+    Style style;  // 480 x 800
+    EXPECT_EQ(style.left(), 29);
+    EXPECT_EQ(style.bottom(), 29);
+    style.page_width = 1072;
+    style.page_height = 1448;
+    EXPECT_EQ(style.top(), 64);
+    style.margin_left = 0;
+    style.margin_bottom = 100;
+    EXPECT_EQ(style.left(), 0);
+    EXPECT_EQ(style.right(), 64);
+    EXPECT_EQ(style.bottom(), 100);
+    EXPECT_EQ(style.box_width(), 1072 - 64);
+    EXPECT_EQ(style.font_pixels(), 21);  // 16 pt at 96 dpi
+}
+
+TEST(PageStyle, AStyleThatCannotHoldTextSaysWhy) {
+    EXPECT_TRUE(Style().check().isEmpty());
+    Style tiny;
+    tiny.page_width = 128;
+    tiny.page_height = 128;
+    tiny.font_size_pt = 40;
+    EXPECT_TRUE(tiny.check().contains(QStringLiteral("too little room"))) << tiny.check().toStdString();
+    Style zero;
+    zero.font_size_pt = 0;
+    EXPECT_TRUE(zero.check().contains(QStringLiteral("font size"))) << zero.check().toStdString();
+    Style tight;
+    tight.line_spacing = 0.1;
+    EXPECT_TRUE(tight.check().contains(QStringLiteral("line spacing")));
+}
+
+}  // namespace
+}  // namespace pagiro::typeset

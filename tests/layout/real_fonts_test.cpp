@@ -1,10 +1,13 @@
 // The layout with the installed fonts (Noto Serif CJK SC, falling back to AR PL
 // UMing): a whole generated novel checked line by line, and the characters
 // that need real font metrics.
+#include "layout/dump.h"
 #include "layout/qt_measurer.h"
 #include "layout/typeset.h"
 #include "support.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRawFont>
 #include <gtest/gtest.h>
 
@@ -106,6 +109,31 @@ TEST_F(NovelOnRealFonts, EveryChapterHeadingStartsItsPage) {
     for (const Page& page : *pages_)
         for (const Line& line : page.lines) headings += line.face == Face::heading;
     EXPECT_EQ(headings, chapters_->size());
+}
+
+QString without_blanks(const QString& text) {
+    QString out;
+    for (QChar c : text)
+        if (!c.isSpace()) out += c;
+    return out;
+}
+
+TEST_F(NovelOnRealFonts, TheDumpListsEveryLineOfEveryPageAndTheWholeText) {
+    QString dumped;
+    for (std::size_t p = 0; p < pages_->size(); ++p) {
+        const QList<QByteArray> rows = dump_page((*pages_)[p], static_cast<int>(p) + 1).split('\n');
+        ASSERT_EQ(static_cast<std::size_t>(rows.size()), (*pages_)[p].lines.size() + 1);  // and the empty tail
+        for (qsizetype r = 0; r + 1 < rows.size(); ++r) {
+            const QJsonObject row = QJsonDocument::fromJson(rows[r]).object();
+            ASSERT_EQ(row.value(QStringLiteral("page")).toInt(), static_cast<int>(p) + 1);
+            ASSERT_EQ(row.value(QStringLiteral("line")).toInt(), r + 1);
+            const int x = row.value(QStringLiteral("x")).toInt(), width = row.value(QStringLiteral("width")).toInt();
+            EXPECT_GE(x, style_->left());
+            EXPECT_LE(x + width, style_->page_width - style_->right() + 21) << "past a hung mark's reach";
+            dumped += row.value(QStringLiteral("text")).toString();
+        }
+    }
+    EXPECT_EQ(without_blanks(dumped), without_blanks(*text_));
 }
 
 class RealFonts : public ::testing::Test {
