@@ -160,7 +160,7 @@ TEST(Rendering, AMissingGlyphIsDrawnFromAFallbackFontNotAsABox) {
     ASSERT_FALSE(box.isEmpty());
     EXPECT_NE(hebrew, missing);
     const QRect drawn_box = ink_box(missing);
-    if (!drawn_box.isEmpty()) EXPECT_NE(box, drawn_box);
+    EXPECT_TRUE(drawn_box.isEmpty() || drawn_box != box) << "the same shape as Qt's box";
 }
 
 TEST(Rendering, ACharacterOutsideTheBmpIsDrawnAsOneGlyph) {
