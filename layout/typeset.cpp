@@ -139,6 +139,13 @@ std::size_t Typesetter::choose_end(double room, bool& hung) {
     return clusters_.size();
 }
 
+// Whether justification may widen the gap after the i-th cluster of the line:
+// next to a Chinese character or mark, not inside a Latin word.
+bool Typesetter::character_gap(std::size_t i) const {
+    const QStringView text(text_);
+    return is_cjk(code_point_at(text, clusters_[i].begin)) || is_cjk(code_point_at(text, clusters_[i + 1].begin));
+}
+
 void Typesetter::place(Page& page, Line& line, std::size_t count, bool hung, double room) {
     std::size_t visible = count;
     while (visible > 0 && clusters_[visible - 1].blank) --visible;
@@ -160,11 +167,15 @@ void Typesetter::place(Page& page, Line& line, std::size_t count, bool hung, dou
         x = style_.left() + std::max(0.0, (style_.box_width() - natural) / 2);
     } else if ((!last || hung) && content > 1 && room > natural) {
         // A line that had to hang a mark is full, even at a paragraph's end.
+        // Chinese takes the slack between characters; Latin letters of a word
+        // stay together and leave it to the spaces.
+        std::size_t gaps = 0;
+        for (std::size_t i = 0; i + 1 < content; ++i) gaps += character_gap(i);
         const double slack = room - natural;
-        per_gap = std::min(slack / static_cast<double>(content - 1), 0.25 * em);
-        const double rest = slack - per_gap * static_cast<double>(content - 1);
+        if (gaps > 0) per_gap = std::min(slack / static_cast<double>(gaps), 0.25 * em);
+        const double rest = slack - per_gap * static_cast<double>(gaps);
         if (inner_blanks > 0) per_blank = rest / static_cast<double>(inner_blanks);
-        line.justified = true;
+        line.justified = gaps > 0 || inner_blanks > 0;
     }
     line.x = x;
     line.first_glyph = static_cast<std::uint32_t>(page.glyphs.size());
@@ -176,7 +187,7 @@ void Typesetter::place(Page& page, Line& line, std::size_t count, bool hung, dou
                                static_cast<float>(c.advance)});
         x += c.advance;
         if (i < visible) visible_end = x;
-        if (i + 1 < content) x += per_gap + (c.blank ? per_blank : 0);
+        if (i + 1 < content) x += (character_gap(i) ? per_gap : 0) + (c.blank ? per_blank : 0);
     }
     line.width = visible_end - line.x;
     if (hung) line.hang = std::max(0.0, visible_end - (style_.left() + style_.box_width()));

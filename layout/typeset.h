@@ -8,8 +8,9 @@
 // rules do not forbid: no line starts with a closing mark, none ends with an
 // opening one. A closing mark that overflows may hang into the right margin;
 // otherwise the last breakable piece moves to the next line. Full lines are
-// justified to the right edge, by at most a quarter em between characters and
-// the rest between words; a paragraph's last line stays ragged.
+// justified to the right edge, by at most a quarter em beside each Chinese
+// character and the rest between words (never inside a Latin word); a
+// paragraph's last line stays ragged.
 #include "layout/chapter.h"
 #include "layout/measure.h"
 #include "layout/page.h"
@@ -61,6 +62,7 @@ private:
     Overhang overhang(const Cluster& cluster);
     void set_line(Page& page, double y);
     std::size_t choose_end(double room, bool& hung);
+    bool character_gap(std::size_t i) const;
     void place(Page& page, Line& line, std::size_t count, bool hung, double room);
 
     QString text_;

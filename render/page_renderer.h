@@ -20,7 +20,9 @@ struct RenderOptions {
     QRgb background = qRgb(255, 255, 255);
     bool colour = false;     // false: an 8-bit grey page (colours taken by their luma)
     bool antialias = true;   // false: crisp 1-bit ink, coverage at or above `threshold`
-    int threshold = 128;
+    // Coverage that becomes ink. Low, because the hairline horizontals of a Song face
+    // cover well under half a pixel at small sizes and would vanish at 128.
+    int threshold = 64;
     // Above 1 thickens thin strokes (for e-ink): coverage c becomes c^(1/ink_weight).
     double ink_weight = 1.0;
 };

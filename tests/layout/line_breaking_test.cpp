@@ -102,6 +102,19 @@ TEST(LineBreaking, JustificationNeverOpensAGapWiderThanAQuarterEm) {
     EXPECT_NEAR(b.x - (a.x + a.advance), 2.5, 1e-3);
 }
 
+TEST(LineBreaking, LatinLinesAreJustifiedAtTheirSpacesNotBetweenLetters) {
+    FixedMeasurer measurer;
+    const auto pages = typeset_all(QStringLiteral("aaaa bbbb cccc dddd"), unindented(6), measurer);
+    const Page& page = pages.at(0);
+    const Line& first = page.lines.at(0);
+    ASSERT_EQ(first.text, QStringLiteral("aaaa bbbb "));
+    EXPECT_TRUE(first.justified);
+    EXPECT_NEAR(first.x + first.width, 20 + 60, 1e-3);
+    const Glyph* g = &page.glyphs[first.first_glyph];
+    EXPECT_FLOAT_EQ(g[1].x - g[0].x, 5) << "letters of a word keep their advance";
+    EXPECT_FLOAT_EQ(g[5].x - g[4].x, 5 + 15) << "the space takes the slack";
+}
+
 TEST(LineBreaking, LatinWordsBreakOnlyAtSpacesAndHyphens) {
     const auto lines = lines_of(QStringLiteral("the quick brown fox jumps over a well-known dog"), unindented(6));
     // 60 pixels hold twelve letters of five.
