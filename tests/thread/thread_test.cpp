@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 std::atomic<long> g_steps{0};
 
-// Counts forever; the short sleep is where a cancellation can take the thread.
+// Counts forever, with a short sleep between steps.
 void counting_routine() {
     for (;;) {
         g_steps.fetch_add(1);
