@@ -100,13 +100,12 @@ QString colour_option(const QString& option, const QString& value) {
             return QString::number(bgr);
         }
     }
-    bool ok = false;
-    qulonglong v = value.toULongLong(&ok, 10);
-    if (!ok || v > 16777215)
+    const double v = is_numeric(view(value)) ? text_to_double(view(value)) : -1;
+    if (v < 0 || v > 16777215 || v != std::floor(v))
         throw UsageError{QStringLiteral("--%1 must be a decimal colour value 0..16777215 (0x00BBGGRR) or #RRGGBB, "
                                         "not \"%2\"")
                              .arg(option, value)};
-    return QString::number(v);
+    return QString::number(v, 'f', 0);
 }
 
 class CliHost : public HeadlessHost {

@@ -16,6 +16,8 @@ std::string ansi_codepage_name();
 // character, else 1. A unit the code page cannot represent (also either half of a
 // surrogate pair) is written as "?" and so takes 1.
 int ansi_char_bytes(char16_t unit);
+// Whether the code page has the unit itself (not "?" in its place).
+bool ansi_representable(char16_t unit);
 
 // Encode to the code page, each unrepresentable unit becoming "?".
 std::string ansi_encode(std::u16string_view text);

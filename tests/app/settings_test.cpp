@@ -97,6 +97,14 @@ private slots:
         QTest::newRow("colour negative") << "c_bjcolor" << "-1" << "16777215";
         QTest::newRow("colour fraction") << "c_bjcolor" << "255.5" << "16777215";
         QTest::newRow("colour leading zeros") << "c_bjcolor" << " 0255" << "255";
+        // As an input method types them: full-width digits, thousands grouped.
+        QTest::newRow("width full-width") << "c_tk" << "２４０" << "240";
+        QTest::newRow("height grouped") << "c_tg" << "1,000" << "1000";
+        QTest::newRow("font full-width fraction") << "c_fontsize" << "１０．５" << "10";
+        QTest::newRow("first page full-width grouped") << "c_qm" << "１２，３４５" << "12345";
+        QTest::newRow("first page badly grouped") << "c_qm" << "1,5" << "1";
+        QTest::newRow("per volume full-width") << "zdfj1" << "１２０" << "120";
+        QTest::newRow("colour grouped") << "c_bjcolor" << "16,777,215" << "16777215";
     }
     void validation() {
         QFETCH(QString, box);
