@@ -21,4 +21,16 @@ struct PixelView {
     bool empty() const { return data == nullptr || width <= 0 || height <= 0; }
 };
 
+// A read-only view of an 8-bit grey picture, one byte a pixel, 0 black to 255 white:
+// what a typeset page is drawn into before it is packed for a 1- or 2-bit screen.
+struct GreyView {
+    const std::uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;  // bytes from one row to the next, top row first
+
+    bool empty() const { return data == nullptr || width <= 0 || height <= 0; }
+    std::uint8_t at(int x, int y) const { return data[y * stride + x]; }
+};
+
 }  // namespace pagiro

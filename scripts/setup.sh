@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-translations-l10n
-  libicu-dev libgif-dev libjpeg-dev libjpeg-turbo-progs
+  libicu-dev libgif-dev libjpeg-dev libjpeg-turbo-progs libzip-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-arphic-uming fonts-wqy-zenhei
   xvfb xauth x11-apps imagemagick xdotool
