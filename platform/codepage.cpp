@@ -11,17 +11,9 @@
 namespace pagiro {
 namespace {
 
-struct ConverterCloser {
-    void operator()(UConverter* c) const { ucnv_close(c); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+using Converter = IcuConverter;
 
-Converter open_converter(const char* name) {
-    UErrorCode err = U_ZERO_ERROR;
-    Converter c(ucnv_open(name, &err));
-    if (U_FAILURE(err)) return nullptr;
-    return c;
-}
+Converter open_converter(const char* name) { return open_icu_converter(name); }
 
 // Bytes of every UTF-16 code unit in the current code page, built once per code
 // page; 0 for a unit the code page does not have.
@@ -80,6 +72,15 @@ std::u16string decode_with(const char* name, std::string_view bytes) {
 }
 
 }  // namespace
+
+void IcuConverterCloser::operator()(UConverter* c) const { ucnv_close(c); }
+
+IcuConverter open_icu_converter(const char* name) {
+    UErrorCode err = U_ZERO_ERROR;
+    IcuConverter c(ucnv_open(name, &err));
+    if (U_FAILURE(err)) return nullptr;
+    return c;
+}
 
 bool set_ansi_codepage(const char* icu_name) {
     if (!open_converter(icu_name)) return false;
