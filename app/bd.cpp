@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <new>
 #include <optional>
 
 #include "generator/estimate.h"
@@ -46,6 +47,22 @@ QRect twips(int left, int top, int width, int height) {
 }
 
 const QString kErrorTitle = QStringLiteral("电子书系统错误提示");
+
+QString megabytes(std::uint64_t bytes) { return QString::number((bytes + (1 << 20) - 1) >> 20) + QStringLiteral(" MB"); }
+
+// Why a source file could not be read, for the loader's message box.
+QString read_failure_text(const ReadFailure& f) {
+    switch (f.kind) {
+    case ReadFailure::Missing: return QStringLiteral("文件不存在。");
+    case ReadFailure::Folder: return QStringLiteral("这是一个文件夹,不是文件。");
+    case ReadFailure::NotAFile: return QStringLiteral("这不是普通文件(设备、管道或系统文件),不能读取。");
+    case ReadFailure::TooLarge:
+        return QStringLiteral("文件太大(%1),本程序最多只能读取%2。").arg(megabytes(f.size), megabytes(kMaxTextBytes));
+    case ReadFailure::OutOfMemory: return QStringLiteral("内存不足,无法读取这个%1的文件。").arg(megabytes(f.size));
+    case ReadFailure::ReadError: break;
+    }
+    return QStringLiteral("读取出错:%1").arg(QString::fromStdString(f.system));
+}
 
 // A whole number as the boxes show it: no decimals, and no endless digits either.
 QString whole_text(double v) {
@@ -459,21 +476,26 @@ void bd::sf_read_click() {
         return;
     }
     bool loaded = false;
+    ReadFailure failure;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     {
-        std::string error;
-        auto content = read_text_file(std::filesystem::path(QFile::encodeName(*chosen).toStdString()),
-                                      TextEncoding::Auto, error);
-        if (content) {
-            sf_file->setText(shown);
-            set_source_text(QString::fromStdU16String(*content));
-            loaded = true;
+        auto source = read_source_text(std::filesystem::path(QFile::encodeName(*chosen).toStdString()),
+                                       TextEncoding::Auto, LineBreaks::Auto, failure);
+        if (source) {
+            try {
+                set_source_text(QString::fromStdU16String(source->text));
+                sf_file->setText(shown);
+                sf_file->setToolTip(QStringLiteral("文本编码：%1(自动识别)").arg(QLatin1String(encoding_name(source->encoding))));
+                loaded = true;
+            } catch (const std::bad_alloc&) {
+                failure = ReadFailure{ReadFailure::OutOfMemory, source->text.size() * 2, {}};
+            }
         }
     }
     QGuiApplication::restoreOverrideCursor();
     if (!loaded) {
-        dialogs_->message(this, QStringLiteral("文件无法读取：\n%1").arg(shown), kErrorTitle,
-                          DialogProvider::Icon::Exclamation);
+        dialogs_->message(this, QStringLiteral("文件无法读取：\n%1\n%2").arg(shown, read_failure_text(failure)),
+                          kErrorTitle, DialogProvider::Icon::Exclamation);
         return;
     }
     s_text->setFocus();

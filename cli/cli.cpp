@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <unistd.h>
 
@@ -64,7 +65,9 @@ const char* kUsage =
     "  --format jpg|gif|bmp        picture format (default: gif)\n"
     "  --drop-empty-lines          drop empty lines\n"
     "  --volume-pages N            split into sub-folders 分卷1, 分卷2, ... of N pages each\n"
-    "  --encoding E                auto|gbk|gb18030|utf-8|utf-16 (default: auto)\n"
+    "  --encoding E                auto|gbk|gb18030|big5|utf-8|utf-16|utf-16le|utf-16be (default: auto,\n"
+    "                              which tells them apart by how plausible the text reads)\n"
+    "  --line-breaks auto|crlf     auto (default): LF, CR and CR LF all end a line; crlf: only CR LF does\n"
     "  --quiet                     no progress display\n"
     "\n"
     "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM.\n";
@@ -98,13 +101,12 @@ QString colour_option(const QString& option, const QString& value) {
             return QString::number(swap_red_blue(rgb));
         }
     }
-    bool ok = false;
-    qulonglong v = value.toULongLong(&ok, 10);
-    if (!ok || v > 16777215)
+    const double v = is_numeric(view(value)) ? text_to_double(view(value)) : -1;
+    if (v < 0 || v > 16777215 || v != std::floor(v))
         throw UsageError{QStringLiteral("--%1 must be a decimal colour value 0..16777215 (0x00BBGGRR) or #RRGGBB, "
                                         "not \"%2\"")
                              .arg(option, value)};
-    return QString::number(v);
+    return QString::number(v, 'f', 0);
 }
 
 class CliHost : public HeadlessHost {
@@ -181,9 +183,10 @@ int convert(QGuiApplication& app) {
     const QCommandLineOption drop_empty(QStringList{"drop-empty-lines"});
     const QCommandLineOption volume_pages = value_option({"volume-pages"}, "N");
     const QCommandLineOption encoding = value_option({"encoding"}, "E");
+    const QCommandLineOption line_breaks = value_option({"line-breaks"}, "MODE");
     const QCommandLineOption quiet(QStringList{"quiet"});
     parser.addOptions({output, prefix, first, width, height, font, font_size, text_color, background_color,
-                       background_picture, format, drop_empty, volume_pages, encoding, quiet});
+                       background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet});
 
     QStringList args = app.arguments();
     args.removeAt(1);  // "convert"
@@ -228,19 +231,40 @@ int convert(QGuiApplication& app) {
     if (parser.isSet(encoding)) {
         auto e = parse_text_encoding(parser.value(encoding).toStdString());
         if (!e)
-            throw UsageError{QStringLiteral("--encoding must be auto, gbk, gb18030, utf-8 or utf-16, not \"%1\"")
+            throw UsageError{QStringLiteral("--encoding must be auto, gbk, gb18030, big5, utf-8, utf-16, utf-16le or "
+                                            "utf-16be, not \"%1\"")
                                  .arg(parser.value(encoding))};
         enc = *e;
     }
+    LineBreaks breaks = LineBreaks::Auto;
+    if (parser.isSet(line_breaks)) {
+        auto b = parse_line_breaks(parser.value(line_breaks).toStdString());
+        if (!b) throw UsageError{QStringLiteral("--line-breaks must be auto or crlf, not \"%1\"").arg(parser.value(line_breaks))};
+        breaks = *b;
+    }
 
     const QString file = positional.first();
-    std::string error;
-    auto text = read_text_file(std::filesystem::path(file.toStdString()), enc, error);
-    if (!text) {
-        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", qPrintable(file), error.c_str());
+    ReadFailure failure;
+    auto source = read_source_text(std::filesystem::path(file.toStdString()), enc, breaks, failure);
+    if (source) {
+        try {
+            host.set(Setting::s_text, QString::fromStdU16String(source->text));
+        } catch (const std::bad_alloc&) {
+            failure = ReadFailure{ReadFailure::OutOfMemory, source->text.size() * 2, {}};
+            source.reset();
+        }
+    }
+    if (!source) {
+        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", qPrintable(file), failure.describe().c_str());
         return 1;
     }
-    host.set(Setting::s_text, QString::fromStdU16String(*text));
+    if (!parser.isSet(quiet)) {
+        std::string how = std::string(encoding_name(source->encoding)) + (source->detected ? " (detected)" : "");
+        if (source->mended_line_breaks > 0)
+            how += ", " + std::to_string(source->mended_line_breaks) + " line breaks read as CR LF";
+        std::fprintf(stderr, "reading %s as %s\n", qPrintable(file), how.c_str());
+    }
+    source.reset();  // the run holds its own copy
 
     if (host.text(Setting::v_tpks) == u".gif" && !XYGraphics::available()) {
         std::fprintf(stderr, "pagiro: GIF pages cannot be made here; choose --format jpg or bmp\n");

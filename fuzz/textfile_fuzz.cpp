@@ -1,7 +1,8 @@
 // Decodes any bytes as a source text file in every encoding, and checks what the
-// encodings promise: byte-order marks only select the encoding, valid UTF-8 is read
-// as UTF-8 (and round-trips), UTF-16 keeps one unit per byte pair, and GBK and GB18030
-// read alike.
+// reader promises: byte-order marks only select the encoding, detection picks one of
+// the encodings it names and decodes as that one would, valid UTF-8 round-trips, no
+// NUL or U+FEFF survives, UTF-16 keeps at most one unit per byte pair, GBK and GB18030
+// read alike, and mended line breaks are all CR LF and stay as they are when mended again.
 #include <string>
 #include <string_view>
 
@@ -41,39 +42,60 @@ std::string to_utf8(std::u16string_view s) {
 
 }  // namespace
 
+namespace {
+
+bool line_breaks_are_crlf(std::u16string_view t) {
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == u'\r' && (i + 1 == t.size() || t[i + 1] != u'\n')) return false;
+        if (t[i] == u'\n' && (i == 0 || t[i - 1] != u'\r')) return false;
+    }
+    return true;
+}
+
+std::u16string without_breaks(std::u16string t) {
+    std::erase(t, u'\r');
+    std::erase(t, u'\n');
+    return t;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::string bom8 = "\xEF\xBB\xBF";
 
+    const TextEncoding detected = pagiro::detect_encoding(bytes);
+    FUZZ_CHECK(detected != TextEncoding::Auto && detected != TextEncoding::Utf16);
     const std::u16string as_auto = pagiro::decode_text(bytes, TextEncoding::Auto);
+    FUZZ_CHECK(as_auto == pagiro::decode_text(bytes, detected));
     const std::u16string as_utf8 = pagiro::decode_text(bytes, TextEncoding::Utf8);
     const std::u16string as_utf16 = pagiro::decode_text(bytes, TextEncoding::Utf16);
     const std::u16string as_gbk = pagiro::decode_text(bytes, TextEncoding::Gbk);
     const std::u16string as_gb18030 = pagiro::decode_text(bytes, TextEncoding::Gb18030);
+    const std::u16string as_big5 = pagiro::decode_text(bytes, TextEncoding::Big5);
 
     FUZZ_CHECK(as_gbk == as_gb18030);
     FUZZ_CHECK(as_utf8.size() <= size);
-    const bool bom16 = bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
-    FUZZ_CHECK(as_utf16.size() == ((bom16 ? size - 2 : size) + 1) / 2);
-    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF") || bytes.starts_with(bom8)) {
-        // A mark selects its encoding; the mark itself is no text.
-        if (bytes.starts_with(bom8)) FUZZ_CHECK(as_auto == as_utf8);
-        else FUZZ_CHECK(as_auto == as_utf16);
-    } else if (pagiro::is_valid_utf8(bytes)) {
-        FUZZ_CHECK(as_auto == as_utf8);
+    FUZZ_CHECK(as_big5.size() <= size);
+    FUZZ_CHECK(as_utf16.size() <= (size + 1) / 2);
+    for (const std::u16string* t : {&as_auto, &as_utf8, &as_utf16, &as_gbk, &as_big5})
+        FUZZ_CHECK(t->find(u'\0') == std::u16string::npos && t->find(u'\uFEFF') == std::u16string::npos);
+
+    if (bytes.starts_with(bom8)) FUZZ_CHECK(detected == TextEncoding::Utf8);
+    else if (bytes.starts_with("\xFF\xFE")) FUZZ_CHECK(detected == TextEncoding::Utf16Le && as_auto == as_utf16);
+    else if (bytes.starts_with("\xFE\xFF")) FUZZ_CHECK(detected == TextEncoding::Utf16Be && as_auto == as_utf16);
+
+    if (pagiro::is_valid_utf8(bytes) && bytes.find('\0') == std::string_view::npos &&
+        bytes.find("\xEF\xBB\xBF") == std::string_view::npos) {
         FUZZ_CHECK(to_utf8(as_utf8) == bytes);
         FUZZ_CHECK(pagiro::decode_text(bom8 + std::string(bytes), TextEncoding::Auto) == as_utf8);
-        FUZZ_CHECK(pagiro::decode_text(bom8 + std::string(bytes), TextEncoding::Utf8) == as_utf8);
-    } else {
-        FUZZ_CHECK(as_auto == as_gb18030);
     }
 
-    // The same bytes read as UTF-16 text, written out as UTF-8 and read back.
+    // The UTF-16 reading written out as UTF-8 and read back, and as UTF-16 with a
+    // mark in either byte order.
     const std::string utf8 = to_utf8(as_utf16);
     FUZZ_CHECK(pagiro::is_valid_utf8(utf8));
-    // (A leading U+FEFF would itself be taken for the mark, hence the mark in front.)
-    FUZZ_CHECK(to_utf8(pagiro::decode_text(bom8 + utf8, TextEncoding::Utf8)) == utf8);
-    // ... and as UTF-16 with a mark, in either byte order.
+    FUZZ_CHECK(pagiro::decode_text(bom8 + utf8, TextEncoding::Auto) == as_utf16);
     std::string le = "\xFF\xFE", be = "\xFE\xFF";
     for (char16_t u : as_utf16) {
         le += static_cast<char>(u & 0xFF);
@@ -84,5 +106,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(pagiro::decode_text(le, TextEncoding::Auto) == as_utf16);
     FUZZ_CHECK(pagiro::decode_text(be, TextEncoding::Auto) == as_utf16);
     FUZZ_CHECK(pagiro::decode_text(be, TextEncoding::Utf16) == as_utf16);
+
+    // Line breaks: every one CR LF afterwards, nothing else changed, and a second
+    // mending finds nothing to do.
+    std::u16string mended = as_auto;
+    const std::size_t changed = pagiro::mend_line_breaks(mended);
+    FUZZ_CHECK(line_breaks_are_crlf(mended));
+    FUZZ_CHECK(without_breaks(mended) == without_breaks(as_auto));
+    FUZZ_CHECK((changed == 0) == (mended == as_auto));
+    FUZZ_CHECK(pagiro::mend_line_breaks(mended) == 0);
     return 0;
 }

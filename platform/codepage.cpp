@@ -11,19 +11,12 @@
 namespace pagiro {
 namespace {
 
-struct ConverterCloser {
-    void operator()(UConverter* c) const { ucnv_close(c); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+using Converter = IcuConverter;
 
-Converter open_converter(const char* name) {
-    UErrorCode err = U_ZERO_ERROR;
-    Converter c(ucnv_open(name, &err));
-    if (U_FAILURE(err)) return nullptr;
-    return c;
-}
+Converter open_converter(const char* name) { return open_icu_converter(name); }
 
-// Width of every UTF-16 code unit in the current code page, built once per code page.
+// Bytes of every UTF-16 code unit in the current code page, built once per code
+// page; 0 for a unit the code page does not have.
 struct WidthTable {
     std::string name;
     std::array<unsigned char, 65536> bytes{};
@@ -42,16 +35,13 @@ std::shared_ptr<const WidthTable> build_table(const std::string& name) {
     UErrorCode err = U_ZERO_ERROR;
     ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
     for (unsigned u = 0; u < 65536; ++u) {
-        if (u >= 0xD800 && u <= 0xDFFF) {
-            table->bytes[u] = 1;
-            continue;
-        }
+        if (u >= 0xD800 && u <= 0xDFFF) continue;
         char16_t c = static_cast<char16_t>(u);
         char out[8];
         err = U_ZERO_ERROR;
         ucnv_resetFromUnicode(conv.get());
         int32_t n = ucnv_fromUChars(conv.get(), out, sizeof out, &c, 1, &err);
-        table->bytes[u] = (U_SUCCESS(err) && n >= 2) ? 2 : 1;
+        table->bytes[u] = U_SUCCESS(err) && n > 0 ? (n >= 2 ? 2 : 1) : 0;
     }
     return table;
 }
@@ -83,6 +73,15 @@ std::u16string decode_with(const char* name, std::string_view bytes) {
 
 }  // namespace
 
+void IcuConverterCloser::operator()(UConverter* c) const { ucnv_close(c); }
+
+IcuConverter open_icu_converter(const char* name) {
+    UErrorCode err = U_ZERO_ERROR;
+    IcuConverter c(ucnv_open(name, &err));
+    if (U_FAILURE(err)) return nullptr;
+    return c;
+}
+
 bool set_ansi_codepage(const char* icu_name) {
     if (!open_converter(icu_name)) return false;
     std::lock_guard lock(g_mutex);
@@ -97,9 +96,11 @@ std::string ansi_codepage_name() {
     return g_name;
 }
 
-int ansi_char_bytes(char16_t unit) {
-    // Called for every character of a run: keep the table at hand per thread and
-    // fetch it again only when the code page was changed.
+namespace {
+
+// Called for every character of a run: keep the table at hand per thread and
+// fetch it again only when the code page was changed.
+unsigned char table_bytes(char16_t unit) {
     thread_local std::shared_ptr<const WidthTable> cached;
     thread_local unsigned generation = 0;
     unsigned now = g_generation.load(std::memory_order_acquire);
@@ -109,6 +110,12 @@ int ansi_char_bytes(char16_t unit) {
     }
     return cached->bytes[unit];
 }
+
+}  // namespace
+
+int ansi_char_bytes(char16_t unit) { return table_bytes(unit) == 2 ? 2 : 1; }
+
+bool ansi_representable(char16_t unit) { return table_bytes(unit) != 0; }
 
 std::string ansi_encode(std::u16string_view text) {
     auto t = table();

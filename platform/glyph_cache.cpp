@@ -37,14 +37,15 @@ GlyphCache::GlyphCache(const QFont& font) : font_(font), glyphs_(65536) {
     em_ = std::max(1, metrics.height());
 }
 
-GlyphCache::Glyph GlyphCache::render(char16_t c) const {
+GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
     Glyph g;
     const QChar qc(c);
-    if (!simple_character(qc)) return g;
+    if (!any && !simple_character(qc)) return g;
     const QString s(qc);
     const qreal advance = QFontMetricsF(font_).horizontalAdvance(s);
-    if (advance != std::floor(advance) || advance < 0 || advance > 8 * em_) return g;
-    g.advance = static_cast<int>(advance);
+    if (advance < 0 || advance > 8 * em_) return g;
+    if (!any && advance != std::floor(advance)) return g;
+    g.advance = static_cast<int>(std::ceil(advance));
 
     // Draw the character alone with room on every side, and keep where it inked.
     const int margin = 2 * em_;
@@ -56,6 +57,12 @@ GlyphCache::Glyph GlyphCache::render(char16_t c) const {
         p.setPen(Qt::black);
         p.setBackgroundMode(Qt::TransparentMode);
         p.drawText(QPoint(margin, margin + ascent_), s);
+    }
+    if (any) {
+        for (int y = 0; y < scratch.height(); ++y) {
+            QRgb* row = reinterpret_cast<QRgb*>(scratch.scanLine(y));
+            for (int x = 0; x < scratch.width(); ++x) row[x] = qGray(row[x]) < 128 ? 0xFF000000u : 0xFFFFFFFFu;
+        }
     }
     int x0 = scratch.width(), y0 = scratch.height(), x1 = -1, y1 = -1;
     for (int y = 0; y < scratch.height(); ++y) {
@@ -93,7 +100,7 @@ GlyphCache::Glyph GlyphCache::render(char16_t c) const {
 
 const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) {
     auto& slot = glyphs_[c];
-    if (!slot) slot = std::make_unique<Glyph>(render(c));
+    if (!slot) slot = std::make_unique<Glyph>(render(c, false));
     return *slot;
 }
 
@@ -112,13 +119,13 @@ bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
         p.setPen(Qt::black);
         p.drawText(QPoint(2 * em_, em_ + ascent_), pair);
     }
-    compose(by_us, 2 * em_, em_, pair, qRgb(0, 0, 0));
+    compose(by_us, 2 * em_, em_, pair, qRgb(0, 0, 0), width);
     const bool plain = by_qt == by_us;
     plain_pairs_.emplace(key, plain);
     return plain;
 }
 
-bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line, QRgb colour) {
+bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line, QRgb colour, int right) {
     bool previous_latin = false;
     for (qsizetype k = 0; k < line.size(); ++k) {
         const QChar c = line[k];
@@ -128,12 +135,12 @@ bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line
         if (latin && previous_latin && !pair_is_plain(line[k - 1].unicode(), c.unicode())) return false;
         previous_latin = latin;
     }
-    compose(image, left, top, line, colour);
+    compose(image, left, top, line, colour, right);
     return true;
 }
 
-void GlyphCache::compose(QImage& image, int left, int top, const QString& line, QRgb colour) {
-    const int w = image.width(), h = image.height();
+void GlyphCache::compose(QImage& image, int left, int top, const QString& line, QRgb colour, int right) {
+    const int w = std::min(image.width(), right), h = image.height();
     uchar* bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     int pen = left;
@@ -155,6 +162,32 @@ void GlyphCache::compose(QImage& image, int left, int top, const QString& line, 
             }
         }
         pen += g.advance;
+    }
+}
+
+void GlyphCache::draw_in_cell(QImage& image, int left, int width, int top, char16_t c, QRgb colour) {
+    auto found = cell_glyphs_.find(c);
+    if (found == cell_glyphs_.end()) found = cell_glyphs_.emplace(c, render(c, true)).first;
+    const Glyph& g = found->second;
+    if (g.runs.empty() || width <= 0) return;
+
+    // Source column x of the ink goes to cell column ((x - g.left) * width) / ink
+    // when squeezed; a run covers every cell column one of its pixels maps to, so
+    // no stroke disappears.
+    const int ink = g.right - g.left;
+    const bool squeeze = ink > width;
+    const int shift = squeeze ? 0 : std::min(std::max(g.left, 0), width - ink) - g.left;
+    auto to_cell = [&](int x) { return squeeze ? (x - g.left) * width / ink : x + shift; };
+
+    const int x_end = std::min(image.width(), left + width);
+    const qsizetype stride = image.bytesPerLine();
+    for (const Run& r : g.runs) {
+        const int y = top + r.dy;
+        if (y < 0 || y >= image.height()) continue;
+        const int x0 = std::max(left + to_cell(r.dx), std::max(left, 0));
+        const int x1 = std::min(left + to_cell(r.dx + r.length - 1) + 1, x_end);
+        if (x0 >= x1) continue;
+        std::fill_n(reinterpret_cast<QRgb*>(image.bits() + y * stride) + x0, x1 - x0, colour);
     }
 }
 

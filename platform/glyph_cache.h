@@ -22,9 +22,15 @@ public:
     explicit GlyphCache(const QFont& font);
 
     // Draws `line` with the top of its text cell at (left, top) into a
-    // Format_RGB32 image. Returns false, drawing nothing, when the line must be
-    // drawn by Qt instead.
-    bool draw_line(QImage& image, int left, int top, const QString& line, QRgb colour);
+    // Format_RGB32 image, nothing at or right of x = `right`. Returns false,
+    // drawing nothing, when the line must be drawn by Qt instead.
+    bool draw_line(QImage& image, int left, int top, const QString& line, QRgb colour, int right);
+
+    // Draws one character inside the cell of `width` pixels from x = `left`: as it
+    // is when its ink fits, moved left when only its bearing does not, squeezed
+    // from side to side when its ink is wider than the cell. Any character, in
+    // whatever face Qt falls back to.
+    void draw_in_cell(QImage& image, int left, int width, int top, char16_t c, QRgb colour);
 
 private:
     // A horizontal stretch of ink, relative to the pen position and the cell top.
@@ -39,16 +45,19 @@ private:
     };
 
     const Glyph& glyph(char16_t c);
-    Glyph render(char16_t c) const;
+    // `any`: also a character Qt would shape or take from a fallback face, its
+    // grey edges (if any) made ink or background.
+    Glyph render(char16_t c, bool any) const;
     // Whether two adjacent letters come out as their two glyphs (no ligature).
     bool pair_is_plain(char16_t a, char16_t b);
-    void compose(QImage& image, int left, int top, const QString& line, QRgb colour);
+    void compose(QImage& image, int left, int top, const QString& line, QRgb colour, int right);
 
     QFont font_;
     int ascent_ = 0;
     int em_ = 0;
     std::vector<std::unique_ptr<Glyph>> glyphs_;  // by UTF-16 code unit, made when first needed
     std::unordered_map<std::uint32_t, bool> plain_pairs_;
+    std::unordered_map<char16_t, Glyph> cell_glyphs_;  // for draw_in_cell
 };
 
 }  // namespace pagiro

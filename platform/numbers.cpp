@@ -12,8 +12,18 @@ namespace {
 
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0x3000; }
 
-// Parses the whole text; on success writes the ASCII form to `out`.
-bool to_ascii_number(std::u16string_view text, std::string& out) {
+// Full-width forms (what a Chinese input method types: "１２０", "－５", "３．５")
+// read as their ASCII counterparts.
+char16_t narrow(char16_t c) { return c >= 0xFF01 && c <= 0xFF5E ? char16_t(c - 0xFEE0) : c; }
+
+bool is_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Parses the whole text; on success writes the ASCII form to `out`. The whole
+// part may be grouped by thousands ("1,000", "12,345,678"): the first group of
+// one to three digits, every later one of exactly three.
+bool to_ascii_number(std::u16string_view input, std::string& out) {
+    std::u16string text(input);
+    for (char16_t& c : text) c = narrow(c);
     std::size_t b = 0, e = text.size();
     while (b < e && is_blank(text[b])) ++b;
     while (e > b && is_blank(text[e - 1])) --e;
@@ -21,12 +31,25 @@ bool to_ascii_number(std::u16string_view text, std::string& out) {
     std::size_t i = b;
     out.clear();
     if (text[i] == u'+' || text[i] == u'-') out.push_back(char(text[i++]));
-    std::size_t digits = 0;
-    while (i < e && text[i] >= u'0' && text[i] <= u'9') { out.push_back(char(text[i++])); ++digits; }
+    std::size_t digits = 0, group = 0;
+    bool grouped = false;
+    while (i < e && (is_digit(text[i]) || text[i] == u',')) {
+        if (text[i] == u',') {
+            if (group == 0 || group > 3 || (grouped && group != 3)) return false;
+            grouped = true;
+            group = 0;
+            ++i;
+            continue;
+        }
+        out.push_back(char(text[i++]));
+        ++digits;
+        ++group;
+    }
+    if (grouped && group != 3) return false;
     if (i < e && text[i] == u'.') {
         out.push_back('.');
         ++i;
-        while (i < e && text[i] >= u'0' && text[i] <= u'9') { out.push_back(char(text[i++])); ++digits; }
+        while (i < e && is_digit(text[i])) { out.push_back(char(text[i++])); ++digits; }
     }
     if (digits == 0) return false;
     if (i < e && (text[i] == u'e' || text[i] == u'E')) {
@@ -34,7 +57,7 @@ bool to_ascii_number(std::u16string_view text, std::string& out) {
         ++i;
         if (i < e && (text[i] == u'+' || text[i] == u'-')) out.push_back(char(text[i++]));
         std::size_t exp_digits = 0;
-        while (i < e && text[i] >= u'0' && text[i] <= u'9') { out.push_back(char(text[i++])); ++exp_digits; }
+        while (i < e && is_digit(text[i])) { out.push_back(char(text[i++])); ++exp_digits; }
         if (exp_digits == 0) return false;
     }
     return i == e;

@@ -9,6 +9,8 @@ namespace pagiro {
 
 // True when the text reads as a decimal number: optional blanks, an optional
 // sign, digits with an optional decimal point, an optional exponent. Empty is not.
+// Full-width digits and signs count as their ASCII forms, and the whole part may
+// be grouped by thousands with commas ("1,000"; "1,5" is not a number).
 bool is_numeric(std::u16string_view text);
 
 // The value of a numeric text; raises a type mismatch (error 13) otherwise.

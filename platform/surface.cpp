@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QImageReader>
 #include <QFile>
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "codepage.h"
 #include "colour.h"
 #include "page_file.h"
 
@@ -78,7 +80,9 @@ bool PageSurface::set_background_picture(const QString& path, QString* error) {
 
 void PageSurface::set_font(const QString& family, double points) {
     font_ = page_font(family, points, hinting_);
+    column_ = points * 4 / 3;
     glyph_cache_.reset();
+    advances_.clear();
     if (painter_.isActive()) {
         painter_.setFont(font_);
         ascent_ = painter_.fontMetrics().ascent();
@@ -89,6 +93,7 @@ void PageSurface::set_hinting(QFont::HintingPreference hinting) {
     hinting_ = hinting;
     font_.setHintingPreference(hinting);
     glyph_cache_.reset();
+    advances_.clear();
     if (painter_.isActive()) painter_.setFont(font_);
 }
 
@@ -133,15 +138,69 @@ void PageSurface::clear() {
 
 void PageSurface::set_glyph_cache(bool on) { use_glyph_cache_ = on; }
 
+namespace {
+
+// Whole pixels up to a grid edge, forgiving the rounding of summed fractions.
+int pixels_through(double edge) { return int(std::ceil(edge - 1e-6)); }
+int pixels_before(double edge) { return int(std::floor(edge + 1e-6)); }
+
+}  // namespace
+
+double PageSurface::advance(char16_t c) {
+    if (advances_.empty()) advances_.assign(65536, -1.0f);
+    float& a = advances_[c];
+    if (a < 0) a = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(c))));
+    return a;
+}
+
 void PageSurface::print(int left, int top, const QString& line) {
     if (line.isEmpty()) return;
+    // Each character takes its own advance, but no more than its share of the
+    // grid, and the pen never passes the grid's edge after it.
+    QString shown = line;
+    cell_ends_.resize(std::size_t(line.size()));
+    double grid = 0, pen = 0;
+    bool natural = true;
+    for (qsizetype k = 0; k < line.size(); ++k) {
+        char16_t c = line[k].unicode();
+        if (!ansi_representable(c)) {
+            c = u'?';
+            shown[k] = QChar(c);
+        }
+        const double share = (ansi_char_bytes(c) == 2 ? 1.0 : 0.5) * column_;
+        const double a = advance(c);
+        grid += share;
+        const double end = std::min({pen + a, pen + pixels_through(share), double(pixels_through(grid))});
+        if (end < pen + a) natural = false;
+        pen = end;
+        cell_ends_[std::size_t(k)] = pen;
+    }
+    if (!natural) {
+        print_in_cells(left, top, shown);
+        return;
+    }
+    const int right = left + pixels_through(grid);
     if (use_glyph_cache_) {
         if (!glyph_cache_) glyph_cache_ = std::make_unique<GlyphCache>(font_);
         finish_drawing();
-        if (glyph_cache_->draw_line(image_, left, top, line, text_colour_.rgb())) return;
+        if (glyph_cache_->draw_line(image_, left, top, shown, text_colour_.rgb(), right)) return;
     }
     QPainter& p = painter();
-    p.drawText(QPoint(left, top + ascent_), line);
+    p.setClipRect(QRect(0, 0, right, image_.height()));
+    p.drawText(QPoint(left, top + ascent_), shown);
+    p.setClipping(false);
+}
+
+void PageSurface::print_in_cells(int left, int top, const QString& line) {
+    if (!glyph_cache_) glyph_cache_ = std::make_unique<GlyphCache>(font_);
+    finish_drawing();
+    double start = 0;
+    for (qsizetype k = 0; k < line.size(); ++k) {
+        const double end = cell_ends_[std::size_t(k)];
+        const int x0 = left + pixels_before(start), x1 = left + pixels_before(end);
+        glyph_cache_->draw_in_cell(image_, x0, x1 - x0, top, line[k].unicode(), text_colour_.rgb());
+        start = end;
+    }
 }
 
 PixelView view_of(const QImage& image) {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "glyph_cache.h"
 #include "pixel_view.h"
@@ -67,7 +68,14 @@ public:
     // Fills the page with the background colour, then the background picture.
     void clear();
     // Draws a line with the top of its text cell at (left, top), transparently
-    // over what is there.
+    // over what is there, within the columns the page grid gives it: a column is
+    // points × 4 / 3 pixels, a character the code page holds in two bytes fills
+    // one, any other half of one. A character the code page does not have is
+    // drawn as "?". A glyph wider than its share of the grid (a one-byte "€" as
+    // wide as a Chinese character), or one that would carry the line past the
+    // grid (a font whose pixel size rounds up), is drawn in a cell that narrower,
+    // squeezed when its ink does not fit; every other character keeps its own
+    // advance. No ink goes right of the line's last column.
     void print(int left, int top, const QString& line);
     // Lines are put together from glyphs drawn once (the same pixels, much
     // faster); off, every line is drawn by Qt. On by default.
@@ -84,6 +92,8 @@ public:
 private:
     QPainter& painter();
     void finish_drawing() const;
+    double advance(char16_t c);
+    void print_in_cells(int left, int top, const QString& line);
 
     QImage image_;
     QImage background_;
@@ -92,6 +102,9 @@ private:
     QColor background_colour_;
     QFont::HintingPreference hinting_ = QFont::PreferFullHinting;
     int ascent_ = 0;
+    double column_ = 12;              // pixels of one column of the page grid
+    std::vector<float> advances_;     // natural advance by UTF-16 unit, < 0 until measured
+    std::vector<double> cell_ends_;   // print(): where each character's cell ends
     bool use_glyph_cache_ = true;
     std::unique_ptr<GlyphCache> glyph_cache_;  // for font_; made when first needed
     QImage blank_;                             // a cleared page, copied by clear()

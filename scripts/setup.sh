@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-translations-l10n
   libicu-dev libgif-dev libjpeg-dev libjpeg-turbo-progs libzip-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-arphic-uming fonts-wqy-zenhei
+  fonts-arphic-uming fonts-wqy-zenhei fonts-noto-cjk
+  libpng-dev
   xvfb xauth x11-apps imagemagick xdotool
   python3-pil python3 time bc
   clang libclang-rt-14-dev llvm

@@ -3,9 +3,15 @@
 #include "platform/message.h"
 
 #ifndef _WIN32
+#include <dlfcn.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <setjmp.h>
 #include <csignal>
 #include <mutex>
 #include <thread>
@@ -71,11 +77,20 @@ void cls_Thread::EndThread() {
 // A held thread waits in sigsuspend inside a signal handler: the hold signal stops
 // it wherever it is, and the release signal (blocked everywhere else) wakes it.
 // Before its routine starts the thread holds itself in the same way.
+//
+// The end works like the system call it stands for: the thread leaves its routine
+// from inside the hold signal's handler, jumping straight back to where the
+// routine was called. Nothing of the routine runs any more: no destructor and no
+// handler of its own (a routine that catches everything could otherwise swallow
+// an unwinding cancellation, which aborts the program). Whatever the routine held
+// at that moment stays held, so a routine to be ended must not own what others need.
 struct cls_Thread::Control {
     pthread_t thread{};
     ThreadRoutine routine = nullptr;
+    sigjmp_buf ending{};  // where an ended thread leaves its routine
     std::atomic<bool> hold{true};
     std::atomic<bool> held{false};
+    std::atomic<bool> end{false};
     std::atomic<bool> finished{false};
 };
 
@@ -83,24 +98,36 @@ namespace {
 
 cls_Thread::CreateFunction g_create = &pthread_create;
 thread_local cls_Thread::Control* t_control = nullptr;
+thread_local unsigned t_holds = 0;  // hold signals this thread has taken, ended waits restart
 
 int hold_signal() { return SIGRTMIN + 6; }
 int release_signal() { return SIGRTMIN + 7; }
+
+void leave_if_ended(cls_Thread::Control* c) {
+    if (!c->end.load()) return;
+    t_control = nullptr;
+    siglongjmp(c->ending, 1);
+}
 
 void hold_here(cls_Thread::Control* c) {
     sigset_t wait;
     pthread_sigmask(SIG_BLOCK, nullptr, &wait);
     sigdelset(&wait, release_signal());
-    while (c->hold.load()) {
+    while (c->hold.load() && !c->end.load()) {
         c->held.store(true);
         sigsuspend(&wait);
     }
     c->held.store(false);
+    leave_if_ended(c);
 }
 
 void on_hold(int) {
     const int saved = errno;
-    if (cls_Thread::Control* c = t_control) hold_here(c);
+    if (cls_Thread::Control* c = t_control) {
+        ++t_holds;
+        leave_if_ended(c);
+        hold_here(c);
+    }
     errno = saved;
 }
 
@@ -121,6 +148,25 @@ void install_handlers() {
     });
 }
 
+// Runs the routine once released; returns when it returns or when the thread is ended.
+void run_until_ended(cls_Thread::Control* c) {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, release_signal());
+    sigaddset(&s, hold_signal());
+    pthread_sigmask(SIG_BLOCK, &s, nullptr);
+    // The jump back restores this mask: an ended thread takes no further signal of ours.
+    if (sigsetjmp(c->ending, 1) == 0) {
+        t_control = c;
+        sigemptyset(&s);
+        sigaddset(&s, hold_signal());
+        pthread_sigmask(SIG_UNBLOCK, &s, nullptr);
+        hold_here(c);
+        if (c->routine) c->routine();
+    }
+    t_control = nullptr;
+}
+
 void* run_routine(void* arg) {
     std::shared_ptr<cls_Thread::Control> c;
     {
@@ -128,26 +174,8 @@ void* run_routine(void* arg) {
         c = std::move(*handed);
         delete handed;
     }
-    // Also runs when the thread is cancelled, so the owner can tell it has ended.
-    struct Finish {
-        cls_Thread::Control* c;
-        ~Finish() {
-            t_control = nullptr;
-            c->finished.store(true);
-        }
-    } finish{c.get()};
-
-    sigset_t s;
-    sigemptyset(&s);
-    sigaddset(&s, release_signal());
-    pthread_sigmask(SIG_BLOCK, &s, nullptr);
-    sigemptyset(&s);
-    sigaddset(&s, hold_signal());
-    pthread_sigmask(SIG_UNBLOCK, &s, nullptr);
-    t_control = c.get();
-
-    hold_here(c.get());
-    if (c->routine) c->routine();
+    run_until_ended(c.get());
+    c->finished.store(true);
     return nullptr;
 }
 
@@ -207,18 +235,103 @@ void cls_Thread::ThreadEnabled(bool Newvalue) {
     }
 }
 
-// Cancellation reaches a held thread in sigsuspend and a running routine at its next
-// cancellation point; the thread is then joined. A routine that reaches none within
-// the wait is left to end on its own, detached, rather than block the owner forever.
+// The hold signal takes a running routine out of whatever it does; the release
+// signal wakes a held one, which then leaves too. Only a routine that blocks our
+// signals itself can stay: after the wait it is left to end on its own, detached,
+// rather than block the owner forever.
 void cls_Thread::EndThread() {
     if (!ThreadHandle) return;
     Control* c = ThreadHandle.get();
-    pthread_cancel(c->thread);
+    c->end.store(true);
+    if (!c->finished.load()) {
+        pthread_kill(c->thread, hold_signal());
+        pthread_kill(c->thread, release_signal());
+    }
     if (wait_until([c] { return c->finished.load(); }))
         pthread_join(c->thread, nullptr);
     else
         pthread_detach(c->thread);
     ThreadHandle.reset();
+}
+
+// Sleeps that a hold interrupts start again for the time still to go, as though
+// the thread had never been held; any other signal still cuts them short. These
+// stand in for the C library's own, which they call for threads that are not ours.
+namespace {
+
+constexpr long kNano = 1000000000L;
+
+timespec plus(timespec a, const timespec& b) {
+    a.tv_sec += b.tv_sec;
+    a.tv_nsec += b.tv_nsec;
+    if (a.tv_nsec >= kNano) a.tv_nsec -= kNano, ++a.tv_sec;
+    return a;
+}
+
+timespec until(const timespec& deadline, clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    timespec left{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+    if (left.tv_nsec < 0) left.tv_nsec += kNano, --left.tv_sec;
+    if (left.tv_sec < 0) left = timespec{0, 0};
+    return left;
+}
+
+// Our threads' sleep: returns 0 or an error number, as clock_nanosleep does.
+int sleep_through_holds(clockid_t clock, int flags, const timespec* request, timespec* remain) {
+    if (!request || request->tv_nsec < 0 || request->tv_nsec >= kNano || request->tv_sec < 0) return EINVAL;
+    timespec deadline = *request;
+    if (!(flags & TIMER_ABSTIME)) {
+        timespec now{};
+        if (clock_gettime(clock, &now) != 0) return errno;
+        deadline = plus(now, *request);
+    }
+    for (;;) {
+        const unsigned holds = t_holds;
+        if (syscall(SYS_clock_nanosleep, clock, TIMER_ABSTIME, &deadline, nullptr) == 0) return 0;
+        const int error = errno;
+        if (error == EINTR && t_holds != holds) continue;
+        if (error == EINTR && remain && !(flags & TIMER_ABSTIME)) *remain = until(deadline, clock);
+        return error;
+    }
+}
+
+template <class F>
+F libc(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int clock_nanosleep(clockid_t clock, int flags, const timespec* request, timespec* remain) {
+    static const auto next = libc<int (*)(clockid_t, int, const timespec*, timespec*)>("clock_nanosleep");
+    if (!t_control) return next(clock, flags, request, remain);
+    return sleep_through_holds(clock, flags, request, remain);
+}
+
+extern "C" int nanosleep(const timespec* request, timespec* remain) {
+    static const auto next = libc<int (*)(const timespec*, timespec*)>("nanosleep");
+    if (!t_control) return next(request, remain);
+    const int error = sleep_through_holds(CLOCK_MONOTONIC, 0, request, remain);
+    if (error == 0) return 0;
+    errno = error;
+    return -1;
+}
+
+extern "C" int usleep(useconds_t microseconds) {
+    static const auto next = libc<int (*)(useconds_t)>("usleep");
+    if (!t_control) return next(microseconds);
+    const timespec request{time_t(microseconds / 1000000), long(microseconds % 1000000) * 1000};
+    return nanosleep(&request, nullptr);
+}
+
+extern "C" unsigned sleep(unsigned seconds) {
+    static const auto next = libc<unsigned (*)(unsigned)>("sleep");
+    if (!t_control) return next(seconds);
+    const timespec request{time_t(seconds), 0};
+    timespec left{};
+    if (nanosleep(&request, &left) == 0) return 0;
+    return unsigned(left.tv_sec + (left.tv_nsec > 0 ? 1 : 0));
 }
 
 #endif

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "app/bd.h"
 #include "fake_dialogs.h"
@@ -97,6 +98,14 @@ private slots:
         QTest::newRow("colour negative") << "c_bjcolor" << "-1" << "16777215";
         QTest::newRow("colour fraction") << "c_bjcolor" << "255.5" << "16777215";
         QTest::newRow("colour leading zeros") << "c_bjcolor" << " 0255" << "255";
+        // As an input method types them: full-width digits, thousands grouped.
+        QTest::newRow("width full-width") << "c_tk" << "２４０" << "240";
+        QTest::newRow("height grouped") << "c_tg" << "1,000" << "1000";
+        QTest::newRow("font full-width fraction") << "c_fontsize" << "１０．５" << "10";
+        QTest::newRow("first page full-width grouped") << "c_qm" << "１２，３４５" << "12345";
+        QTest::newRow("first page badly grouped") << "c_qm" << "1,5" << "1";
+        QTest::newRow("per volume full-width") << "zdfj1" << "１２０" << "120";
+        QTest::newRow("colour grouped") << "c_bjcolor" << "16,777,215" << "16777215";
     }
     void validation() {
         QFETCH(QString, box);
@@ -349,28 +358,72 @@ private slots:
 
     void loading_files_data() {
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("encoding");
+        const QString text = QStringLiteral("中文测试\r\n第二行");
         // "中文测试" and a line break, then "第二行".
-        QTest::newRow("gbk") << QByteArray("\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4\r\n\xB5\xDA\xB6\xFE\xD0\xD0");
+        QTest::newRow("gbk") << QByteArray("\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4\r\n\xB5\xDA\xB6\xFE\xD0\xD0") << text << "GBK";
         QTest::newRow("utf-8") << QByteArray("\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95\r\n"
-                                             "\xE7\xAC\xAC\xE4\xBA\x8C\xE8\xA1\x8C");
+                                             "\xE7\xAC\xAC\xE4\xBA\x8C\xE8\xA1\x8C")
+                               << text << "UTF-8";
         QTest::newRow("utf-8 with bom") << QByteArray("\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87\xE6\xB5\x8B\xE8\xAF\x95\r\n"
-                                                      "\xE7\xAC\xAC\xE4\xBA\x8C\xE8\xA1\x8C");
+                                                      "\xE7\xAC\xAC\xE4\xBA\x8C\xE8\xA1\x8C")
+                                        << text << "UTF-8";
+        QTest::newRow("gbk, LF") << QByteArray("\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4\n\xB5\xDA\xB6\xFE\xD0\xD0") << text << "GBK";
+        QTest::newRow("gbk, CR") << QByteArray("\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4\r\xB5\xDA\xB6\xFE\xD0\xD0") << text << "GBK";
+        // "小学同学", "小说": every character's GBK bytes are also a UTF-8 sequence.
+        QTest::newRow("gbk that is valid utf-8") << QByteArray("\xD0\xA1\xD1\xA7\xCD\xAC\xD1\xA7\r\n\xD0\xA1\xCB\xB5")
+                                                 << QStringLiteral("小学同学\r\n小说") << "GBK";
+        QTest::newRow("big5") << QByteArray("\xA4\xA4\xA4\xE5\xB4\xFA\xB8\xD5\r\n\xB2\xC4\xA4\x47\xA6\xE6")
+                              << QStringLiteral("中文測試\r\n第二行") << "Big5";
+        QTest::newRow("utf-16le without bom")
+            << QByteArray("\x2D\x4E\x87\x65\x4B\x6D\xD5\x8B\x0D\x00\x0A\x00\x2C\x7B\x8C\x4E\x4C\x88", 18) << text
+            << "UTF-16LE";
+        QTest::newRow("utf-16be with bom")
+            << QByteArray("\xFE\xFF\x4E\x2D\x65\x87\x6D\x4B\x8B\xD5\x00\x0D\x00\x0A\x7B\x2C\x4E\x8C\x88\x4C", 20) << text
+            << "UTF-16BE";
+        QTest::newRow("gb18030 with bom")
+            << QByteArray("\x84\x31\x95\x33\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4\r\n\xB5\xDA\xB6\xFE\xD0\xD0") << text
+            << "GB18030";
     }
     void loading_files() {
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        QFETCH(QString, encoding);
         QGuiApplication::clipboard()->setText(QStringLiteral("what the user copied"));
         const QString path = write_file(QStringLiteral("novel.txt"), bytes);
         QVERIFY(!path.isEmpty());
         dialogs.file = path;
         QTest::mouseClick(w->sf_read, Qt::LeftButton);
 
-        QCOMPARE(w->text(pagiro::Setting::s_text), QStringLiteral("中文测试\r\n第二行"));
-        QCOMPARE(w->source_length(), 9);
+        QCOMPARE(w->text(pagiro::Setting::s_text), text);
+        QCOMPARE(w->s_text->toPlainText(), QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QCOMPARE(w->source_length(), text.size());
         QCOMPARE(w->sf_file->text(), QDir::toNativeSeparators(path));
+        QCOMPARE(w->sf_file->toolTip(), QStringLiteral("文本编码：%1(自动识别)").arg(encoding));
         QCOMPARE(dialogs.file_titles.last(), QStringLiteral("请选择要转换的电子书源文件(txt文件)"));
         QCOMPARE(dialogs.file_filters.last(), QStringLiteral("文本文件(*.txt)"));
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("what the user copied"));
         QVERIFY(dialogs.messages.isEmpty());
+    }
+
+    // Devices, pipes and system files are refused with a message; the window stays.
+    void loading_what_is_not_a_file() {
+        const QString before = w->text(pagiro::Setting::s_text);
+        const QString pipe = dir.filePath(QStringLiteral("pipe.txt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        const QStringList sources{QStringLiteral("/dev/zero"), QStringLiteral("/proc/self/mem"), pipe};
+        for (const QString& source : sources) {
+            dialogs.file = source;
+            QTest::mouseClick(w->sf_read, Qt::LeftButton);
+            QCOMPARE(dialogs.messages.size(), 1);
+            QCOMPARE(dialogs.messages[0].text,
+                     QStringLiteral("文件无法读取：\n%1\n这不是普通文件(设备、管道或系统文件),不能读取。").arg(source));
+            QCOMPARE(dialogs.messages[0].title, QStringLiteral("电子书系统错误提示"));
+            dialogs.messages.clear();
+            QCOMPARE(w->text(pagiro::Setting::s_text), before);
+            QVERIFY(w->sf_file->text().isEmpty());
+        }
     }
 
     void loading_replaces_the_text_and_updates_the_estimate() {

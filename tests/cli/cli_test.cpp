@@ -76,6 +76,25 @@ TEST_F(Cli, OptionsReachTheRun) {
     EXPECT_EQ(bmp.substr(offset, 3), std::string("\x00\x00\xFF", 3));
 }
 
+TEST_F(Cli, NumbersMayBeTypedFullWidthOrGrouped) {
+    write("novel.txt", "abc");
+    Result r = run({"convert", "novel.txt", "-o", "pages", "--format", "bmp", "--quiet", "--first", "１,２００",
+                    "--width", "１２０", "--height", "1,00", "--background-color", "16,777,215"});
+    EXPECT_EQ(r.code, 2) << r.err;  // "1,00" does not group thousands
+    EXPECT_NE(r.err.find("--height must be a number"), std::string::npos) << r.err;
+    r = run({"convert", "novel.txt", "-o", "pages", "--format", "bmp", "--quiet", "--first", "１,２００",
+             "--width", "１２０", "--height", "１００", "--background-color", "16,777,215"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(files(dir / "pages"), (std::set<std::string>{"kbwm001200.bmp"}));
+    std::string bmp = slurp(dir / "pages" / "kbwm001200.bmp");
+    ASSERT_GT(bmp.size(), 26u);
+    auto le32 = [&](int at) {
+        return unsigned(static_cast<unsigned char>(bmp[at])) | unsigned(static_cast<unsigned char>(bmp[at + 1])) << 8;
+    };
+    EXPECT_EQ(le32(18), 120u);
+    EXPECT_EQ(le32(22), 100u);
+}
+
 TEST_F(Cli, FailuresExitWithOneAndAPlainMessage) {
     Result r = run({"convert", "missing.txt"});
     EXPECT_EQ(r.code, 1);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QImage>
 #include <cstdio>
 #include <gif_lib.h>
@@ -149,6 +151,64 @@ TEST_F(Runs, InkOfEachLineLiesInItsSlot) {
     }
     EXPECT_EQ(inked_slots, (std::set<int>{0, 1, 3, 5}));
     EXPECT_EQ(host.page_text(), "中文中文abc国国国国国国国国国国,");
+}
+
+// Text whose characters fonts draw wider than the layout counts them.
+const char* const kAwkwardText =
+    "今天天气很好♥♥我们去\r\n한국어한국어한국어한국어한국어한국어한국\r\n€€€€€€€€€€€€€€€€€€€€€€€€\r\n"
+    "♪〜•・♡✔☺♪〜•・♡✔☺♪〜•・♡✔☺\r\nภาษาไทยภาษาไทยภาษาไทย\r\n😀😀😀😀😀😀😀😀😀😀😀\r\n"
+    "abc€def€ghi€jkl€mno€pqr€\r\nWWWWWWWWWWWWWWWWWWWWWWWW\r\n中文€中文€中文€中文€中文€";
+
+TEST_F(Runs, NoPageHasInkPastTheLastColumn) {
+    host.set(Setting::s_text, kAwkwardText);
+    for (const char* size : {"9", "11", "14"}) {
+        for (const char* format : {".bmp", ".gif"}) {
+            std::filesystem::remove_all(dir.path / "out");
+            host.set(Setting::c_fontsize, size);
+            host.set(Setting::v_tpks, format);
+            host.start();
+            ASSERT_TRUE(host.failure().isEmpty()) << host.failure().toStdString();
+            const double em = std::stod(size) * 4 / 3;
+            const double last = 4 + std::floor((128 - 4) / em) * em;  // right edge of the last column
+            const auto written = pages();
+            ASSERT_FALSE(written.empty());
+            for (const std::string& name : written) {
+                const QImage page(QString::fromStdString((dir.path / "out" / name).string()));
+                ASSERT_EQ(page.size(), QSize(128, 110)) << name;
+                int rightmost = -1;
+                for (int y = 0; y < page.height(); ++y)
+                    for (int x = 0; x < page.width(); ++x)
+                        if ((page.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) rightmost = std::max(rightmost, x);
+                EXPECT_LT(rightmost, std::ceil(last)) << size << " pt " << name;
+            }
+        }
+    }
+}
+
+// Pages of ordinary Chinese and ASCII text at the default settings, byte for byte
+// as they have always been (recorded with AR PL UMing CN, the face the default falls back to).
+TEST_F(Runs, OrdinaryPagesDoNotDrift) {
+    QString text;
+    for (int k = 0; k < 3; ++k)
+        text += QStringLiteral(
+            "第一章　灯下的书\r\n\r\n　　小镇的夜来得早。七点刚过，街上的铺子便一家接一家地关了门，只剩下街角那间旧书店"
+            "还亮着灯。\r\nPagiro sample text, written for this project: ASCII 0123456789 !?()[]{}<>@#$%&*+-=/\\|~^_`'\"\r\n"
+            "“引号”（括号）《书名》……——、；：ａｂｃ１２３\r\n");
+    host.set(Setting::s_text, text);
+    const std::pair<const char*, const char*> expected[] = {{".bmp", "5d86a4ea9dd4aa0b2d27a0f70c3b9af5"}, {".gif", "3fc02f332fc907e27a50386e27d32403"}};
+    for (const auto& [format, sum] : expected) {
+        std::filesystem::remove_all(dir.path / "out");
+        host.set(Setting::v_tpks, format);
+        host.start();
+        QCryptographicHash md5(QCryptographicHash::Md5);
+        for (const std::string& name : pages()) {
+            QFile f(QString::fromStdString((dir.path / "out" / name).string()));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            md5.addData(f.readAll());
+        }
+        EXPECT_EQ(pages().size(), 6u);
+        EXPECT_EQ(md5.result().toHex().toStdString(), sum) << format;
+    }
 }
 
 TEST_F(Runs, FirstPageAndVolumes) {

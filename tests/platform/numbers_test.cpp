@@ -16,6 +16,20 @@ TEST(Numbers, TextToDoubleAcceptsDecimalForms) {
     EXPECT_DOUBLE_EQ(text_to_double(u"+1e3"), 1000.0);
 }
 
+TEST(Numbers, FullWidthDigitsAndThousandsGroupsAreNumbers) {
+    EXPECT_DOUBLE_EQ(text_to_double(u"１２０"), 120.0);
+    EXPECT_DOUBLE_EQ(text_to_double(u"－１２．５"), -12.5);
+    EXPECT_DOUBLE_EQ(text_to_double(u"　１２８　"), 128.0);  // ideographic blanks around
+    EXPECT_DOUBLE_EQ(text_to_double(u"1,000"), 1000.0);
+    EXPECT_DOUBLE_EQ(text_to_double(u"-12,345,678.25"), -12345678.25);
+    EXPECT_DOUBLE_EQ(text_to_double(u"１，０００"), 1000.0);
+    EXPECT_DOUBLE_EQ(text_to_double(u"1２3"), 123.0);
+    EXPECT_EQ(text_to_i16(u"３２７６７"), 32767);
+    // Commas that do not group thousands are not a number: "1,5" may mean 1.5.
+    for (auto t : {u"1,5", u"1,0000", u",100", u"100,", u"1,,000", u"1234,567", u"1.000,5", u"1,000.5,0", u"１２a"})
+        EXPECT_FALSE(is_numeric(t)) << std::u16string(t).size();
+}
+
 TEST(Numbers, NonNumericTextIsATypeMismatch) {
     for (auto t : {u"", u"   ", u"abc", u"12a", u"1e", u"-", u".", u"1 2", u"0x10"}) {
         EXPECT_FALSE(is_numeric(t));

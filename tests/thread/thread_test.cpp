@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <ctime>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -18,7 +21,7 @@ using namespace std::chrono_literals;
 
 std::atomic<long> g_steps{0};
 
-// Counts forever; the short sleep is where a cancellation can take the thread.
+// Counts forever, with a short sleep between steps.
 void counting_routine() {
     for (;;) {
         g_steps.fetch_add(1);
@@ -126,6 +129,125 @@ TEST_F(ThreadWrapper, TheEndOfTheObjectEndsTheThread) {
     }
     EXPECT_TRUE(eventually([&] { return threads_now() == baseline; }));
     EXPECT_EQ(g_steps.load(), 0);
+}
+
+// Spins without ever reaching a cancellation point or a system call.
+void spinning_routine() {
+    for (;;) g_steps.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::atomic<long> g_caught{0};
+
+// Swallows every exception around its sleep, as careless code does.
+void swallowing_routine() {
+    for (;;) {
+        try {
+            ::usleep(200);
+            g_steps.fetch_add(1);
+        } catch (...) {
+            g_caught.fetch_add(1);
+        }
+    }
+}
+
+// Ends `t` and says how long that took.
+std::chrono::milliseconds time_to_end(std::unique_ptr<cls_Thread>& t) {
+    const auto start = std::chrono::steady_clock::now();
+    t.reset();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+TEST_F(ThreadWrapper, TheEndEndsARoutineInEveryState) {
+    for (auto routine : {&spinning_routine, &swallowing_routine}) {
+        for (bool held : {false, true}) {
+            g_steps = 0;
+            g_caught = 0;
+            auto t = std::make_unique<cls_Thread>();
+            t->Initialize(routine);
+            t->ThreadEnabled(true);
+            ASSERT_TRUE(eventually([] { return g_steps.load() > 20; }));
+            if (held) t->ThreadEnabled(false);
+            EXPECT_LT(time_to_end(t).count(), 1000) << "held " << held;
+            EXPECT_TRUE(eventually([&] { return threads_now() == baseline; })) << "held " << held;
+            EXPECT_TRUE(stands_still()) << "held " << held;
+            EXPECT_EQ(g_caught.load(), 0) << "the end went through the routine's handler";
+        }
+    }
+}
+
+struct SleepResult {
+    std::atomic<bool> done{false};
+    int result = 0, error = 0;
+    std::chrono::milliseconds took{0};
+};
+SleepResult g_sleep;
+void (*g_sleep_call)() = nullptr;
+
+pthread_t g_sleeper{};
+std::atomic<bool> g_sleeper_known{false};
+
+void timed_sleep_routine() {
+    g_sleeper = pthread_self();
+    g_sleeper_known = true;
+    const auto start = std::chrono::steady_clock::now();
+    errno = 0;
+    g_sleep_call();
+    g_sleep.error = errno;
+    g_sleep.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    g_sleep.done = true;
+    for (;;) ::pause();
+}
+
+void interrupted_by_user_signal(int) {}
+
+TEST_F(ThreadWrapper, HoldsAreInvisibleToTheRoutinesSleeps) {
+    const std::pair<const char*, void (*)()> sleeps[] = {
+        {"usleep", [] { g_sleep.result = ::usleep(600000); }},
+        {"nanosleep", [] {
+             timespec request{0, 600000000}, left{};
+             g_sleep.result = ::nanosleep(&request, &left);
+         }},
+    };
+    for (const auto& [name, call] : sleeps) {
+        g_sleep.done = false;
+        g_sleeper_known = false;
+        g_sleep_call = call;
+        cls_Thread t;
+        t.Initialize(&timed_sleep_routine);
+        t.ThreadEnabled(true);
+        std::this_thread::sleep_for(150ms);
+        t.ThreadEnabled(false);
+        std::this_thread::sleep_for(100ms);
+        t.ThreadEnabled(true);
+        t.ThreadEnabled(false);
+        t.ThreadEnabled(true);
+        ASSERT_TRUE(eventually([] { return g_sleep.done.load(); })) << name;
+        EXPECT_EQ(g_sleep.result, 0) << name << ": errno " << g_sleep.error;
+        EXPECT_GE(g_sleep.took.count(), 600) << name;
+    }
+}
+
+TEST_F(ThreadWrapper, OtherSignalsStillCutASleepShort) {
+    struct sigaction sa {}, old {};
+    sa.sa_handler = &interrupted_by_user_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGUSR1, &sa, &old);
+    g_sleep.done = false;
+    g_sleeper_known = false;
+    g_sleep_call = [] { g_sleep.result = ::usleep(3000000); };
+    {
+        cls_Thread t;
+        t.Initialize(&timed_sleep_routine);
+        t.ThreadEnabled(true);
+        ASSERT_TRUE(eventually([] { return g_sleeper_known.load(); }));
+        std::this_thread::sleep_for(100ms);
+        pthread_kill(g_sleeper, SIGUSR1);
+        ASSERT_TRUE(eventually([] { return g_sleep.done.load(); }));
+        EXPECT_EQ(g_sleep.result, -1);
+        EXPECT_EQ(g_sleep.error, EINTR);
+        EXPECT_LT(g_sleep.took.count(), 2000);
+    }
+    sigaction(SIGUSR1, &old, nullptr);
 }
 
 TEST_F(ThreadWrapper, InitializingAgainEndsTheFormerThread) {
