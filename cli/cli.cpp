@@ -35,7 +35,8 @@ void on_signal(int signo) {
     mk::runflag = 0;
 }
 
-// Ctrl+C and SIGTERM are the stop button: the page being built is still written.
+// Ctrl+C, SIGTERM and SIGHUP (the terminal closed) are the stop button: the page
+// being built is still written.
 void stop_on_signal() {
     if (g_signal != 0) mk::runflag = 0;
 }
@@ -70,7 +71,7 @@ const char* kUsage =
     "  --line-breaks auto|crlf     auto (default): LF, CR and CR LF all end a line; crlf: only CR LF does\n"
     "  --quiet                     no progress display\n"
     "\n"
-    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM.\n";
+    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143/129 stopped by Ctrl+C/SIGTERM/SIGHUP.\n";
 
 struct UsageError {
     QString message;
@@ -115,7 +116,7 @@ public:
 
     void show_progress(const RunProgress& p) override {
         HeadlessHost::show_progress(p);
-        if (quiet_) return;
+        if (quiet_ || gone_) return;
         const double pageno = p.page;
         const QString& percent = p.percent;
         const QString& file = p.file;
@@ -136,7 +137,9 @@ public:
         } else {
             std::fprintf(stderr, "page %.0f, about %s%% done, %s\n", pageno, qPrintable(percent), qPrintable(file));
         }
-        std::fflush(stderr);
+        // Whoever read the progress has gone (`pagiro convert … 2>&1 | head -1`): the
+        // run goes on without it.
+        if (std::fflush(stderr) != 0 || std::ferror(stderr)) gone_ = true;
     }
 
 protected:
@@ -158,6 +161,7 @@ private:
 
     bool quiet_;
     bool tty_;
+    bool gone_ = false;  // standard error can no longer be written
     bool shown_ = false;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point last_{};
@@ -280,6 +284,7 @@ int convert(QGuiApplication& app) {
 
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
+    std::signal(SIGHUP, on_signal);
     set_pump_handler(stop_on_signal);
     host.start();
     set_pump_handler(nullptr);
@@ -305,6 +310,8 @@ int run_cli(int argc, char** argv) {
         std::fprintf(stderr, "pagiro: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
         return 2;
     }
+    // A reader of our output that goes away is a failed write, not the end of the run.
+    std::signal(SIGPIPE, SIG_IGN);
     // No display is needed: draw off-screen. Qt's own chatter (a missing runtime
     // folder and the like) is not for the user of a batch tool.
     qputenv("QT_QPA_PLATFORM", "offscreen");

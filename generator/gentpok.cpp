@@ -1,5 +1,6 @@
 #include "gentpok.h"
 
+#include <QFile>
 #include <cmath>
 
 #include "generator/page_pipeline.h"
@@ -9,6 +10,7 @@
 #include "platform/folders.h"
 #include "platform/numbers.h"
 #include "platform/pump.h"
+#include "platform/staged_file.h"
 #include "platform/vb_error.h"
 
 namespace pagiro {
@@ -31,6 +33,37 @@ QString percent_text(double pct) {
 RunFailure page_number_overflow() {
     return RunFailure(QStringLiteral("页码超过了32767，无法继续生成。已生成的图片都已保存。"),
                       QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
+}
+
+// A folder the run opens (the output folder, a volume folder) that it cannot use.
+RunFailure unusable_folder(const QString& folder, const FolderError& e) {
+    switch (e.reason) {
+    case FolderError::Reason::Busy:
+        return RunFailure(QStringLiteral("输出目录正在被另一次生成使用：%1。请等那次生成结束，或换一个输出目录。").arg(folder),
+                          QStringLiteral("the output folder %1 is in use by another run; wait until that run ends "
+                                         "or choose another folder")
+                              .arg(folder));
+    case FolderError::Reason::Link:
+        return RunFailure(QStringLiteral("目录无法使用：%1（它是符号链接，图片不会写到链接指向的地方）").arg(folder),
+                          QStringLiteral("cannot use the folder %1: it is a symbolic link, and pages are never "
+                                         "written through a link")
+                              .arg(folder));
+    case FolderError::Reason::NotAFolder:
+        return RunFailure(QStringLiteral("目录无法使用：%1（已有同名的文件）").arg(folder),
+                          QStringLiteral("cannot use the folder %1: a file of that name is in the way").arg(folder));
+    default:
+        return RunFailure(QStringLiteral("目录无法使用：%1（%2）").arg(folder, QString::fromLocal8Bit(e.what())),
+                          QStringLiteral("cannot use the folder %1: %2").arg(folder, QString::fromLocal8Bit(e.what())));
+    }
+}
+
+// A page number rounded to 16 bits, as the page counter holds it.
+double page_number(double p) {
+    try {
+        return to_i16(p);
+    } catch (const VbError&) {
+        throw page_number_overflow();
+    }
 }
 
 RunFailure nothing_fits() {
@@ -60,13 +93,17 @@ void gentpok::rtext() {
     host_.playandstop(false);
     auto fail = [this](const RunFailure& f) {
         mk::runflag = 0;
+        release_folders();
         if (host_.abandoned()) return;
         host_.run_failed(f);
         mk::runflag = 0;
         host_.playandstop(true);
     };
     try {
-        const SettingsSteps steps{[this](const QString& folder) { chkpath(folder); },
+        const SettingsSteps steps{[this](const QString& folder) {
+                                      chkpath(folder);
+                                      hold_output_folder(folder);
+                                  },
                                   [](std::int16_t first) { mk::pageno = first; }};
         const RunSettings settings = read_run_settings(host_, steps);
         wjpg(settings);
@@ -95,7 +132,7 @@ void gentpok::chkpath(const QString& cs) {
             zh_reason = QStringLiteral("没有写入权限");
             en_reason = QStringLiteral("permission denied");
             break;
-        case FolderError::Reason::Other:
+        default:
             zh_reason = QString::fromLocal8Bit(e.what());
             en_reason = zh_reason;
             break;
@@ -130,10 +167,10 @@ void gentpok::wjpg(const RunSettings& s) {
     QString page_text;
     while (i <= length && mk::runflag != 0) {
         // A page is named (and its progress shown) once; naming it again only pumps.
-        QString path;
+        PageFile file;
         auto name_page = [&] {
-            if (path.isEmpty())
-                path = showstat(s);
+            if (file.path.isEmpty())
+                file = showstat(s);
             else
                 pump();
         };
@@ -156,14 +193,18 @@ void gentpok::wjpg(const RunSettings& s) {
         }
         if (host_.abandoned()) return;
         writer->write_page([&] {
-            if (path.isEmpty()) return getfname(mk::pageno);
+            if (file.path.isEmpty()) {
+                mk::pageno = page_number(mk::pageno);
+                file = page_file(s, mk::pageno);
+            }
             pump();
-            return path;
+            return file;
         });
         mk::pageno += 1;
     }
     // Every page handed over is on disk before the summary counts it.
     if (pipeline) pipeline->finish();
+    release_folders();
     if (host_.abandoned()) return;
     host_.finished(summary(s));
     mk::runflag = 0;
@@ -179,44 +220,78 @@ RunSummary gentpok::summary(const RunSettings& s) const {
 }
 
 QString gentpok::getfname(double& p) {
-    try {
-        p = to_i16(p);
-    } catch (const VbError&) {
-        throw page_number_overflow();
-    }
+    p = page_number(p);
     mk::pageno = p;
-    QString result = run_ ? page_path(*run_, p) : page_path(read_run_settings(host_, {}), p);
+    QString result = run_ ? page_file(*run_, p).path : page_file(read_run_settings(host_, {}), p).path;
     pump();
     return result;
 }
 
-QString gentpok::page_path(const RunSettings& s, double page) {
-    QString base;
+void gentpok::hold_output_folder(const QString& folder) {
+    try {
+        auto held = std::make_shared<Folder>(Folder::open(QFile::encodeName(folder).toStdString()));
+        held->lock();
+        StagedFile::remove_leftovers(*held);
+        output_ = std::move(held);
+    } catch (const FolderError& e) {
+        throw unusable_folder(folder, e);
+    }
+}
+
+std::shared_ptr<const Folder> gentpok::volume_folder(double v, const QString& name, const QString& shown) {
+    if (volume_.folder && volume_.number == v) return volume_.folder;
+    try {
+        auto opened = std::make_shared<Folder>(output_->subfolder(QFile::encodeName(name).toStdString()));
+        StagedFile::remove_leftovers(*opened);
+        volume_ = {v, std::move(opened)};
+    } catch (const FolderError& e) {
+        throw unusable_folder(shown, e);
+    }
+    return volume_.folder;
+}
+
+void gentpok::release_folders() {
+    volume_ = {};
+    output_.reset();
+}
+
+PageFile gentpok::page_file(const RunSettings& s, double page) {
+    PageFile file;
+    QString base = s.output_folder + kSep;
+    file.folder = output_;
     if (s.volume_pages) {
         double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
-        QString folder = s.output_folder + kSep + QStringLiteral("分卷") + whole(v);
-        chkpath(folder);
-        base = folder + kSep + s.prefix;
-    } else {
-        base = s.output_folder + kSep + s.prefix;
+        const QString volume = QStringLiteral("分卷") + whole(v);
+        // Outside a run (no folder held) the volume folder is made by its path.
+        if (output_)
+            file.folder = volume_folder(v, volume, base + volume);
+        else
+            chkpath(base + volume);
+        base += volume + kSep;
     }
     if (!s.estimate) throw nothing_fits();
     qsizetype w = std::max<qsizetype>(whole(*s.estimate).size(), 6);
     const QString number = whole(page);
-    for (qsizetype k = 1; k <= w - number.size(); ++k) base += u'0';
-    return base + number + QString::fromUtf16(s.format->extension);
+    QString name = s.prefix;
+    for (qsizetype k = 1; k <= w - number.size(); ++k) name += u'0';
+    name += number + QString::fromUtf16(s.format->extension);
+    file.path = base + name;
+    file.name = QFile::encodeName(name).toStdString();
+    return file;
 }
 
-QString gentpok::showstat(const RunSettings& s) {
+PageFile gentpok::showstat(const RunSettings& s) {
     if (!s.estimate) throw nothing_fits();
     double estimate = *s.estimate == 0 ? 1 : *s.estimate;
     double pct = std::nearbyint((mk::pageno - s.first_page_value) / estimate * 100 * 100) / 100;
     if (pct >= 100) pct = 100;
-    const QString path = getfname(mk::pageno);
-    QString shown = path;
+    mk::pageno = page_number(mk::pageno);
+    PageFile file = page_file(s, mk::pageno);
+    pump();
+    QString shown = file.path;
     shown.remove(s.output_folder + kSep);
     host_.show_progress(RunProgress{mk::pageno, percent_text(pct), shown});
-    return path;
+    return file;
 }
 
 }  // namespace pagiro

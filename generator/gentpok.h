@@ -4,9 +4,11 @@
 // written; chkpath makes sure a folder exists; getfname names a page's file.
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "generator/host.h"
+#include "generator/page_writer.h"
 #include "generator/run_failure.h"
 #include "generator/settings.h"
 
@@ -34,12 +36,26 @@ public:
 private:
     // The run's progress for the current page: the estimate's percentage, the
     // page's name (which pumps once), then the host's display.
-    QString showstat(const RunSettings& s);
-    QString page_path(const RunSettings& s, double page);
+    PageFile showstat(const RunSettings& s);
+    PageFile page_file(const RunSettings& s, double page);
     RunSummary summary(const RunSettings& s) const;
+
+    // Opens and locks the run's output folder and clears what an earlier run ended
+    // by force left there; every page and volume folder of the run is made in it.
+    void hold_output_folder(const QString& folder);
+    // The open volume folder `name` (number v), made when it is missing.
+    std::shared_ptr<const Folder> volume_folder(double v, const QString& name, const QString& shown);
+    // Lets the folders go, so that another run may use them (before a message box
+    // that can stay open for a long time).
+    void release_folders();
 
     RunHost& host_;
     const RunSettings* run_ = nullptr;  // the settings of the run under way
+    std::shared_ptr<const Folder> output_;  // the run's output folder, locked
+    struct Volume {
+        double number = 0;
+        std::shared_ptr<const Folder> folder;
+    } volume_;  // the volume folder of the latest page
 };
 
 }  // namespace pagiro

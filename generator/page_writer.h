@@ -10,10 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/folders.h"
+
 namespace pagiro {
 
 struct RunSettings;
 class PagePipeline;
+
+// Where a page goes: the path the user is shown, and the folder (held open for the
+// run) and the name it is written as. The folder is shared with the pages still in
+// flight, so a volume folder stays open until its last page is written.
+struct PageFile {
+    QString path;
+    std::shared_ptr<const Folder> folder;
+    std::string name;
+};
 
 class PageCanvas {
 public:
@@ -44,9 +55,9 @@ public:
     PageWriter(const RunSettings& settings, PagePipeline& pipeline);
 
     PageCanvas& canvas() { return *canvas_; }
-    // Hands the finished page over to be written; `path` names its file at the
-    // point the run has always named it, after the page is drawn.
-    void write_page(const std::function<QString()>& path);
+    // Hands the finished page over to be written; `file` names it at the point the
+    // run has always named it, after the page is drawn.
+    void write_page(const std::function<PageFile()>& file);
 
 private:
     const RunSettings& settings_;

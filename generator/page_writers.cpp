@@ -99,20 +99,21 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
     : settings_(settings), pipeline_(pipeline), canvas_(make_canvas(settings)) {}
 
-void PageWriter::write_page(const std::function<QString()>& path) {
+void PageWriter::write_page(const std::function<PageFile()>& file) {
     QImage page = canvas_->copy();
-    QString file = path();
+    PageFile target = file();
     canvas_->end_page();
     const RunSettings* settings = &settings_;
-    pipeline_.submit([page = std::move(page), file = std::move(file), settings]() -> PagePipeline::Write {
+    pipeline_.submit([page = std::move(page), target = std::move(target), settings]() -> PagePipeline::Write {
         QString reason;
         std::optional<QByteArray> bytes = settings->format->encode(page, *settings, &reason);
-        if (!bytes) throw write_failure(file, reason);
-        return [file, bytes = std::move(*bytes)] {
+        if (!bytes) throw write_failure(target.path, reason);
+        return [target, bytes = std::move(*bytes)] {
             std::string error;
             bool removed = false;
-            if (!write_page_file(file.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed))
-                throw write_failure(file, QString::fromLocal8Bit(error.c_str()), removed);
+            if (!write_page_file(*target.folder, target.name, bytes.constData(), std::size_t(bytes.size()), error,
+                                 &removed))
+                throw write_failure(target.path, QString::fromLocal8Bit(error.c_str()), removed);
         };
     });
 }

@@ -1,6 +1,13 @@
 #include "folders.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
+#include <utility>
 
 namespace pagiro {
 
@@ -22,6 +29,71 @@ void create_folder(const std::filesystem::path& path) {
             throw FolderError(FolderError::Reason::Denied, ec.message());
         throw FolderError(FolderError::Reason::Other, ec.message());
     }
+}
+
+namespace {
+
+[[noreturn]] void fail_to_open(int number) {
+    using R = FolderError::Reason;
+    switch (number) {
+    case ENOTDIR: throw FolderError(R::NotAFolder, "it is not a folder", number);
+    case ELOOP: throw FolderError(R::Link, "it is a symbolic link", number);
+    case EACCES:
+    case EPERM:
+    case EROFS: throw FolderError(R::Denied, std::strerror(number), number);
+    default: throw FolderError(R::Other, std::strerror(number), number);
+    }
+}
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+}  // namespace
+
+Folder::~Folder() {
+    if (is_open()) ::close(handle_);
+}
+
+Folder::Folder(Folder&& other) noexcept : handle_(std::exchange(other.handle_, Handle(-1))) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (is_open()) ::close(handle_);
+        handle_ = std::exchange(other.handle_, Handle(-1));
+    }
+    return *this;
+}
+
+Folder Folder::open(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), kFolderFlags);
+    if (fd < 0) fail_to_open(errno);
+    return Folder(fd);
+}
+
+void Folder::lock() {
+    // flock belongs to this open folder, not to the process: a second open of the
+    // same folder, even in this process, is refused, and closing the folder (or the
+    // process ending in any way) lets it go.
+    while (::flock(handle_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EWOULDBLOCK)
+            throw FolderError(FolderError::Reason::Busy, "another run is writing into it", EWOULDBLOCK);
+        return;  // no locks on this file system
+    }
+}
+
+Folder Folder::subfolder(const std::string& name) const {
+    if (::mkdirat(handle_, name.c_str(), 0777) != 0 && errno != EEXIST) fail_to_open(errno);
+    int fd = ::openat(handle_, name.c_str(), kFolderFlags | O_NOFOLLOW);
+    if (fd >= 0) return Folder(fd);
+    const int number = errno;
+    // O_NOFOLLOW on a link says ELOOP, O_DIRECTORY on a file ENOTDIR; a link to a
+    // file may say either, so ask what the name is.
+    struct stat st {};
+    if (::fstatat(handle_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) fail_to_open(ELOOP);
+        if (!S_ISDIR(st.st_mode)) fail_to_open(ENOTDIR);
+    }
+    fail_to_open(number);
 }
 
 }  // namespace pagiro

@@ -4,55 +4,52 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform/staged_file.h"
 
 namespace pagiro {
 
-bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error,
-                     bool* removed, int* code) {
+bool write_page_file(const Folder& folder, const std::string& name, const void* data, std::size_t size,
+                     std::string& error, bool* removed, int* code) {
     if (removed) *removed = false;
-    auto fail = [&](int number) {
-        error = std::strerror(number);
+    auto fail = [&](int number, const char* what = nullptr) {
+        error = what ? what : std::strerror(number);
         if (code) *code = number;
         return false;
     };
-    // Written in place rather than through a temporary name and a rename: a run
-    // writes tens of thousands of small files and the rename costs more than the
-    // write. Stops and signals end a run between pages, so a file is only ever cut
-    // short by a failing write, which removes it. Opened without blocking so that a
-    // pipe of that name cannot hold the run; anything but a regular file is left alone.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) return fail(errno);
+    // What is at the name now: a rename would replace a pipe or a device as readily
+    // as an older page, so anything but a file or a link stays and the page fails.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        fail(EINVAL);
-        error = "not a regular file";
+    if (::fstatat(folder.handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return fail(EINVAL, "not a regular file");
+    }
+    StagedFile file(folder);
+    if (!file.ok()) return fail(file.error_number());
+    if (!file.append(data, size) || !file.close()) {
+        const int number = file.error_number();
+        file.discard();
+        if (removed) *removed = true;
+        return fail(number);
+    }
+    if (!file.commit_as(name)) return fail(file.error_number());
+    return true;
+}
+
+bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error, bool* removed,
+                     int* code) {
+    if (removed) *removed = false;
+    const std::filesystem::path p(path);
+    Folder folder;
+    try {
+        folder = Folder::open(p.has_parent_path() ? p.parent_path() : std::filesystem::path("."));
+    } catch (const FolderError& e) {
+        const int number = e.system_error != 0 ? e.system_error : ENOENT;
+        error = std::strerror(number);
+        if (code) *code = number;
         return false;
     }
-    const char* p = static_cast<const char*>(data);
-    std::size_t left = size;
-    int failure = 0;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            failure = errno;
-            break;
-        }
-        if (n == 0) {
-            failure = ENOSPC;
-            break;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure != 0) {
-        if (::unlink(path.c_str()) == 0 && removed) *removed = true;
-        return fail(failure);
-    }
-    return true;
+    return write_page_file(folder, p.filename().string(), data, size, error, removed, code);
 }
 
 }  // namespace pagiro

@@ -1,16 +1,27 @@
 #pragma once
 // Writing one file the product makes — a page of a run, or a picture the encoder
-// classes save — all of it, or nothing. Every such file is written here; a book
-// (one file for a whole run) is built through StagedFile instead.
+// classes save — all of it, or nothing. Every such file is written here, through a
+// StagedFile: the bytes go to a temporary name in the same folder, which is renamed
+// to the page's name once they are all there. A page under its name is therefore
+// always whole, whatever ends the program, and an older page of that name is only
+// ever replaced by a whole new one.
 #include <cstddef>
 #include <string>
 
+#include "platform/folders.h"
+
 namespace pagiro {
 
-// Writes `size` bytes to `path`, replacing a regular file of that name (never a
-// folder, a device or a pipe). On failure `error` says why, `code` (when given)
-// is the system's error number, and `removed` (when given) tells whether a file
-// had been begun and was removed again.
+// Writes `size` bytes as the file `name` inside the open `folder`. A regular file of
+// that name is replaced (a hard link's other names keep the old bytes), and so is a
+// symbolic link: the link goes, nothing is written through it. A folder, a device or
+// a pipe of that name is left alone and the write fails. On failure `error` says why,
+// `code` (when given) is the system's error number, and `removed` (when given) tells
+// whether the bytes had been begun and were removed again.
+bool write_page_file(const Folder& folder, const std::string& name, const void* data, std::size_t size,
+                     std::string& error, bool* removed = nullptr, int* code = nullptr);
+
+// The same for a file named by its path (relative to the current folder).
 bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error,
                      bool* removed = nullptr, int* code = nullptr);
 
