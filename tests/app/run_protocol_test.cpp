@@ -16,6 +16,7 @@
 #include "app/bd.h"
 #include "fake_dialogs.h"
 #include "generator/run_state.h"
+#include "platform/folders.h"
 #include "platform/pump.h"
 
 using namespace pagiro;
@@ -272,6 +273,25 @@ private slots:
         QVERIFY(pages().isEmpty());
         QVERIFY(w->s_text->isEnabled());
         QCOMPARE(w->startok->text(), QString("生成Pagiro电子书"));
+    }
+
+    void a_folder_another_run_is_writing_into_is_refused() {
+        QDir().mkpath(dir.filePath("out"));
+        Folder other = Folder::open(dir.filePath("out").toStdString());
+        other.lock();
+        w->set_source_text(lines(20));
+        w->startok->click();
+        QCOMPARE(dialogs->messages.size(), 1);
+        QVERIFY(dialogs->messages[0].text.startsWith("输出目录正在被另一次生成使用："));
+        QCOMPARE(dialogs->messages[0].icon, DialogProvider::Icon::Critical);
+        QVERIFY(pages().isEmpty());
+        QCOMPARE(mk::runflag, 0);
+        QCOMPARE(w->startok->text(), QString("生成Pagiro电子书"));
+        // Once the other run lets go, the same settings run.
+        other = Folder();
+        w->startok->click();
+        QCOMPARE(dialogs->messages.size(), 2);
+        QCOMPARE(pages().size(), 3);
     }
 
     void closing_during_a_run_ends_it_without_a_summary() {

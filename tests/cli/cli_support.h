@@ -75,6 +75,18 @@ struct Cli : ::testing::Test {
         return r;
     }
     Result run(const std::vector<std::string>& args) { return finish(spawn(args)); }
+    // Runs a bash command line in the working folder (for pipes).
+    Result run_shell(const std::string& command) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen((dir / "stdout").c_str(), "w", stdout);
+            freopen((dir / "stderr").c_str(), "w", stderr);
+            chdir(dir.c_str());
+            execl("/bin/bash", "bash", "-c", command.c_str(), nullptr);
+            _exit(127);
+        }
+        return finish(pid);
+    }
 
     std::set<std::string> files(const fs::path& folder) {
         std::set<std::string> out;

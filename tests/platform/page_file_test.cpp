@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -83,4 +84,116 @@ TEST_F(PageFile, AWriteCutShortRemovesThePartialFile) {
     EXPECT_EQ(code, EFBIG);
     EXPECT_TRUE(removed);
     EXPECT_FALSE(fs::exists(p));
+}
+
+// Pages are made only inside the folder they belong in, and a name holding a page
+// always holds a whole one.
+namespace {
+
+struct PageFolder : PageFile {
+    pagiro::Folder folder;
+    void SetUp() override {
+        PageFile::SetUp();
+        fs::create_directories(dir / "out");
+        fs::create_directories(dir / "victim");
+        folder = pagiro::Folder::open(dir / "out");
+    }
+    bool write(const std::string& name, const std::string& bytes, int* code = nullptr) {
+        std::string error;
+        return pagiro::write_page_file(folder, name, bytes.data(), bytes.size(), error, nullptr, code);
+    }
+    std::set<std::string> names(const fs::path& p) {
+        std::set<std::string> out;
+        for (auto& e : fs::directory_iterator(p)) out.insert(e.path().filename().string());
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(PageFolder, LinksAtThePageNameAreReplacedNeverWrittenThrough) {
+    std::ofstream(dir / "victim" / "secret.txt") << "secret";
+    std::ofstream(dir / "victim" / "shared") << "shared";
+    fs::create_symlink("../victim/secret.txt", dir / "out" / "a.jpg");
+    fs::create_symlink("../victim/nothing", dir / "out" / "b.jpg");  // dangling
+    fs::create_hard_link(dir / "victim" / "shared", dir / "out" / "c.jpg");
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) {
+        ASSERT_TRUE(write(name, std::string("page ") + name)) << name;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "out" / name))) << name;
+        EXPECT_EQ(content(dir / "out" / name), std::string("page ") + name);
+    }
+    EXPECT_EQ(content(dir / "victim" / "secret.txt"), "secret");
+    EXPECT_EQ(content(dir / "victim" / "shared"), "shared");
+    EXPECT_EQ(fs::hard_link_count(dir / "victim" / "shared"), 1u);
+    EXPECT_EQ(names(dir / "victim"), (std::set<std::string>{"secret.txt", "shared"}));
+}
+
+TEST_F(PageFolder, AFailedWriteLeavesTheOlderPageAsItWasAndNoTemporaryFile) {
+    std::ofstream(dir / "out" / "page.bmp") << "an older, whole page";
+    const std::string bytes(20000, 'x');
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int code = 0;
+    const bool ok = write("page.bmp", bytes, &code);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(code, EFBIG);
+    EXPECT_EQ(content(dir / "out" / "page.bmp"), "an older, whole page");
+    EXPECT_EQ(names(dir / "out"), std::set<std::string>{"page.bmp"});
+}
+
+TEST_F(PageFolder, PagesFollowTheFolderWhenItIsMovedAndALinkPutInItsPlace) {
+    ASSERT_TRUE(write("1.jpg", "one"));
+    fs::rename(dir / "out", dir / "moved");
+    fs::create_symlink("victim", dir / "out");
+    ASSERT_TRUE(write("2.jpg", "two"));
+    EXPECT_EQ(names(dir / "moved"), (std::set<std::string>{"1.jpg", "2.jpg"}));
+    EXPECT_TRUE(fs::is_empty(dir / "victim"));
+}
+
+TEST_F(PageFolder, VolumeFoldersAreMadeInsideAndNeverThroughALink) {
+    pagiro::Folder volume = folder.subfolder("分卷1");
+    std::string error;
+    ASSERT_TRUE(pagiro::write_page_file(volume, "p.jpg", "x", 1, error)) << error;
+    EXPECT_TRUE(fs::is_regular_file(dir / "out" / "分卷1" / "p.jpg"));
+    pagiro::Folder again = folder.subfolder("分卷1");  // an existing folder is used as it is
+    EXPECT_TRUE(again.is_open());
+
+    fs::create_directory_symlink("../victim", dir / "out" / "分卷2");
+    fs::create_symlink("../victim/nothing", dir / "out" / "分卷3");
+    std::ofstream(dir / "out" / "分卷4") << "a file";
+    const std::pair<const char*, pagiro::FolderError::Reason> cases[] = {
+        {"分卷2", pagiro::FolderError::Reason::Link},
+        {"分卷3", pagiro::FolderError::Reason::Link},
+        {"分卷4", pagiro::FolderError::Reason::NotAFolder},
+    };
+    for (auto [name, reason] : cases) {
+        try {
+            folder.subfolder(name);
+            ADD_FAILURE() << name << " was opened";
+        } catch (const pagiro::FolderError& e) {
+            EXPECT_EQ(e.reason, reason) << name << ": " << e.what();
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "victim"));
+    EXPECT_EQ(content(dir / "out" / "分卷4"), "a file");
+}
+
+TEST_F(PageFolder, AHeldFolderCannotBeHeldTwiceUntilItIsLetGo) {
+    folder.lock();
+    pagiro::Folder second = pagiro::Folder::open(dir / "out");
+    try {
+        second.lock();
+        ADD_FAILURE() << "a held folder was locked again";
+    } catch (const pagiro::FolderError& e) {
+        EXPECT_EQ(e.reason, pagiro::FolderError::Reason::Busy);
+    }
+    EXPECT_TRUE(names(dir / "out").empty());  // no lock file
+    folder = pagiro::Folder();
+    EXPECT_NO_THROW(second.lock());
 }

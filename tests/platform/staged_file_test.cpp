@@ -68,3 +68,38 @@ TEST_F(StagedFileTest, AnUncommittedFileIsRemovedAndAMissingFolderIsAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StagedFileTest, LeftoversOfOurNamingAloneAreCleared) {
+    pagiro::Folder folder = pagiro::Folder::open(dir);
+    std::string left;
+    {
+        pagiro::StagedFile file(folder);
+        ASSERT_TRUE(file.ok()) << file.error();
+        left = file.path().string();
+        ASSERT_TRUE(file.close());
+        // A killed run never gets to discard it: take the file's name away from it.
+        fs::copy_file(dir / left, dir / (left + ".copy"));
+    }
+    fs::rename(dir / (left + ".copy"), dir / left);
+    EXPECT_TRUE(pagiro::StagedFile::is_temporary_name(left)) << left;
+
+    // Near misses stay: other lengths, capitals, other prefixes, and what is not a file.
+    const char* kept[] = {".pagiro-tmp-0123456789abcde",  ".pagiro-tmp-0123456789abcdef0",
+                          ".pagiro-tmp-0123456789ABCDEF", ".pagiro-tmp-0123456789abcdeg",
+                          "pagiro-tmp-0123456789abcdef",  ".pagiro-tmp-0123456789abcdef.jpg"};
+    for (const char* name : kept) std::ofstream(dir / name) << "keep";
+    fs::create_directory(dir / ".pagiro-tmp-00000000000000aa");
+    std::ofstream(dir / "target") << "keep";
+    fs::create_symlink("target", dir / ".pagiro-tmp-00000000000000bb");
+
+    EXPECT_EQ(pagiro::StagedFile::remove_leftovers(folder), 1u);
+    EXPECT_FALSE(fs::exists(dir / left));
+    for (const char* name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
+    EXPECT_TRUE(fs::is_directory(dir / ".pagiro-tmp-00000000000000aa"));
+    EXPECT_TRUE(fs::is_symlink(dir / ".pagiro-tmp-00000000000000bb"));
+    EXPECT_EQ(entries(), std::size(kept) + 3);
+}
+
+}  // namespace
