@@ -29,6 +29,21 @@ struct PageFile : ::testing::Test {
         s << in.rdbuf();
         return s.str();
     }
+    // Runs `write` under a file-size limit of 4 KiB: a longer write fails part-way,
+    // as on a full disk.
+    template <class Write>
+    bool under_size_limit(Write write) {
+        const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 4096;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool ok = write();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, old_handler);
+        return ok;
+    }
 };
 
 }  // namespace
@@ -65,22 +80,13 @@ TEST_F(PageFile, OnlyRegularFilesAreReplaced) {
 }
 
 TEST_F(PageFile, AWriteCutShortRemovesThePartialFile) {
-    // A file-size limit below the page: the write fails part-way, as on a full disk.
     const fs::path p = dir / "big.bmp";
     const std::string bytes(20000, 'x');
     std::string error;
     int code = 0;
     bool removed = false;
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = pagiro::write_page_file(p.string(), bytes.data(), bytes.size(), error, &removed, &code);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(under_size_limit(
+        [&] { return pagiro::write_page_file(p.string(), bytes.data(), bytes.size(), error, &removed, &code); }));
     EXPECT_EQ(code, EFBIG);
     EXPECT_TRUE(removed);
     EXPECT_FALSE(fs::exists(p));
@@ -130,18 +136,8 @@ TEST_F(PageFolder, LinksAtThePageNameAreReplacedNeverWrittenThrough) {
 
 TEST_F(PageFolder, AFailedWriteLeavesTheOlderPageAsItWasAndNoTemporaryFile) {
     std::ofstream(dir / "out" / "page.bmp") << "an older, whole page";
-    const std::string bytes(20000, 'x');
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     int code = 0;
-    const bool ok = write("page.bmp", bytes, &code);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(under_size_limit([&] { return write("page.bmp", std::string(20000, 'x'), &code); }));
     EXPECT_EQ(code, EFBIG);
     EXPECT_EQ(content(dir / "out" / "page.bmp"), "an older, whole page");
     EXPECT_EQ(names(dir / "out"), std::set<std::string>{"page.bmp"});
