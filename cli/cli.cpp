@@ -12,6 +12,8 @@
 #include <optional>
 #include <unistd.h>
 
+#include "cli/typeset_options.h"
+#include "cli/usage.h"
 #include "generator/formats.h"
 #include "generator/gentpok.h"
 #include "generator/headless_host.h"
@@ -24,6 +26,8 @@
 #include "platform/surface.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
+#include "layout/qt_measurer.h"
+#include "render/devices.h"
 
 namespace pagiro {
 namespace {
@@ -71,10 +75,6 @@ const char* kUsage =
     "  --quiet                     no progress display\n"
     "\n"
     "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM.\n";
-
-struct UsageError {
-    QString message;
-};
 
 // A whole number within [low, high], as the window's validation would accept it.
 QString whole_option(const QString& option, const QString& value, double low, double high, const char* what) {
@@ -187,10 +187,15 @@ int convert(QGuiApplication& app) {
     const QCommandLineOption quiet(QStringList{"quiet"});
     parser.addOptions({output, prefix, first, width, height, font, font_size, text_color, background_color,
                        background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet});
+    add_typeset_options(parser);
 
     QStringList args = app.arguments();
     args.removeAt(1);  // "convert"
     if (!parser.parse(args)) throw UsageError{parser.errorText()};
+    if (devices_listed(parser)) {
+        std::printf("%s", typeset::device_listing().c_str());
+        return 0;
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1)
         throw UsageError{positional.isEmpty() ? QStringLiteral("convert needs the text file to convert")
@@ -220,12 +225,13 @@ int convert(QGuiApplication& app) {
         host.set(Check::zdfj, true);
     }
     host.set(Check::qckh, parser.isSet(drop_empty));
-    if (parser.isSet(format)) {
+    if (parser.isSet(format) && layout_option(parser) == LayoutMode::classic) {
         const PageFormat* f = find_format_by_name(parser.value(format));
         if (!f) throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
+    apply_typeset_options(parser, host);
 
     TextEncoding enc = TextEncoding::Auto;
     if (parser.isSet(encoding)) {
@@ -273,7 +279,9 @@ int convert(QGuiApplication& app) {
 
     const QString font_name = host.text(Setting::c_font);
     if (!QFontDatabase::families().contains(font_name)) {
-        const QString used = QFontInfo(page_font(font_name, 9)).family();
+        const QString used = host.page_options().layout == LayoutMode::typeset
+                                 ? typeset::resolved_family(font_name)
+                                 : QFontInfo(page_font(font_name, 9)).family();
         std::fprintf(stderr, "pagiro: the font \"%s\" is not installed; the pages use \"%s\" instead\n",
                      qPrintable(font_name), qPrintable(used));
     }
@@ -294,7 +302,7 @@ int convert(QGuiApplication& app) {
 int run_cli(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s", kUsage);
+        std::printf("%s%s", kUsage, typeset_usage());
         return 0;
     }
     if (command == "--version") {

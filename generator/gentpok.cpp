@@ -69,7 +69,10 @@ void gentpok::rtext() {
         const SettingsSteps steps{[this](const QString& folder) { chkpath(folder); },
                                   [](std::int16_t first) { mk::pageno = first; }};
         const RunSettings settings = read_run_settings(host_, steps);
-        wjpg(settings);
+        if (settings.layout == LayoutMode::typeset)
+            wtypeset(settings);
+        else
+            wjpg(settings);
     } catch (const std::exception&) {
         fail(to_run_failure(std::current_exception(), FailedIn::run));
     }
@@ -109,11 +112,7 @@ void gentpok::wjpg(const RunSettings& s) {
     const std::u16string_view chars(reinterpret_cast<const char16_t*>(s.text.utf16()), std::size_t(s.text.size()));
     const auto length = static_cast<std::int64_t>(chars.size());
     const PageStyle& g = s.style;
-    run_ = &s;
-    struct EndOfRun {
-        const RunSettings*& run;
-        ~EndOfRun() { run = nullptr; }
-    } end_of_run{run_};
+    const RunScope scope(run_, s);
 
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;

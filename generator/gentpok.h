@@ -24,6 +24,8 @@ public:
 
     void rtext();
     void wjpg(const RunSettings& settings);
+    // The run of typeset pages: laid out, drawn and handed over one page at a time.
+    void wtypeset(const RunSettings& settings);
     void chkpath(const QString& cs);
 
     // The path of page p, whose number is rounded to 16 bits and written back (to
@@ -38,8 +40,17 @@ private:
     QString page_path(const RunSettings& s, double page);
     RunSummary summary(const RunSettings& s) const;
 
+    // Counts the pages ahead, for a footer that shows the total; 0 when stopped.
+    int count_typeset_pages(const RunSettings& s);
+
     RunHost& host_;
     const RunSettings* run_ = nullptr;  // the settings of the run under way
+    // Holds the run's settings for getfname while a run goes.
+    struct RunScope {
+        RunScope(const RunSettings*& run, const RunSettings& s) : run_(run) { run_ = &s; }
+        ~RunScope() { run_ = nullptr; }
+        const RunSettings*& run_;
+    };
 };
 
 }  // namespace pagiro

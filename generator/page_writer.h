@@ -38,6 +38,10 @@ std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings);
 // are the page's kept lines (LaidOutPage::lines), slot 0 first.
 QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>& lines);
 
+// Hands a finished page over to the pipeline: its worker encodes it with the
+// settings' format and writes it to `file` in page order.
+void hand_over(PagePipeline& pipeline, const RunSettings& settings, QImage page, QString file);
+
 class PageWriter {
 public:
     // `settings` and `pipeline` outlive the writer.

@@ -60,7 +60,7 @@ public:
 
     void begin_page() override {
         gif_.New(settings_.width, settings_.height, settings_.background_colour);
-        gif_.IsTrans(true);
+        gif_.IsTrans(settings_.gif_transparent);
         gif_.TransColor(settings_.background_colour);
     }
     void draw_line(double left, double top, const QString& line) override {
@@ -81,6 +81,7 @@ std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings) {
     switch (settings.format->canvas) {
     case Canvas::surface: return std::make_unique<SurfaceCanvas>(settings);
     case Canvas::gif_component: return std::make_unique<GifCanvas>(settings);
+    case Canvas::typeset: break;  // drawn by the page renderer, not line by line
     }
     return nullptr;
 }
@@ -103,8 +104,12 @@ void PageWriter::write_page(const std::function<QString()>& path) {
     QImage page = canvas_->copy();
     QString file = path();
     canvas_->end_page();
-    const RunSettings* settings = &settings_;
-    pipeline_.submit([page = std::move(page), file = std::move(file), settings]() -> PagePipeline::Write {
+    hand_over(pipeline_, settings_, std::move(page), std::move(file));
+}
+
+void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage page, QString file) {
+    const RunSettings* settings = &run_settings;
+    pipeline.submit([page = std::move(page), file = std::move(file), settings]() -> PagePipeline::Write {
         QString reason;
         std::optional<QByteArray> bytes = settings->format->encode(page, *settings, &reason);
         if (!bytes) throw write_failure(file, reason);

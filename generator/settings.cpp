@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <QStringList>
+#include <cmath>
 
 #include "platform/numbers.h"
 #include "platform/text_view.h"
@@ -47,12 +48,71 @@ std::uint32_t colour_of(Setting s, const QString& value) {
     return static_cast<std::uint32_t>(to_i32(c));
 }
 
-RunFailure unknown_format(const QString& text) {
+RunFailure unknown_format(const QString& text, std::span<const PageFormat> formats = page_formats()) {
     QStringList known;
-    for (const PageFormat& f : page_formats()) known << QString::fromUtf16(f.extension);
+    for (const PageFormat& f : formats) known << QString::fromUtf16(f.extension);
     return RunFailure(QStringLiteral("图片格式“%1”无法识别，只能是%2。").arg(text, known.join(QStringLiteral("、"))),
                       QStringLiteral("the picture format \"%1\" is unknown; it must be %2")
                           .arg(text, known.join(QStringLiteral(", "))));
+}
+
+bool is_grey(std::uint32_t colour) {
+    return (colour & 0xFF) == ((colour >> 8) & 0xFF) && (colour & 0xFF) == ((colour >> 16) & 0xFF);
+}
+
+// What a PNG page holds: colour when a colour is not grey, else as many grey
+// levels as the screen shows (crisp black-and-white ink needs one bit).
+typeset::PngKind png_kind_of(const RunSettings& s) {
+    if (!is_grey(s.text_colour) || !is_grey(s.background_colour)) return typeset::PngKind::colour;
+    const bool black_and_white = (s.text_colour == 0 || s.text_colour == 0xFFFFFF) &&
+                                 (s.background_colour == 0 || s.background_colour == 0xFFFFFF);
+    if (s.typeset.grey_levels == 2 || (s.typeset.mono && black_and_white)) return typeset::PngKind::grey1;
+    if (s.typeset.grey_levels == 4) return typeset::PngKind::grey2;
+    return typeset::PngKind::grey8;
+}
+
+// Roughly the characters a page holds over the text: a full box of em-wide
+// characters at the line pitch, as the classic estimate counts a full grid.
+std::optional<double> typeset_estimate(const typeset::Style& style, qsizetype length) {
+    const double em = style.font_pixels();
+    const double per_line = std::floor(style.box_width() / em);
+    const double lines = std::floor((style.box_height() - em) / (em * style.line_spacing)) + 1;
+    if (per_line < 1 || lines < 1) return std::nullopt;
+    return std::floor(static_cast<double>(length) / (per_line * lines));
+}
+
+// The rest of the settings of a typeset run, after the ones both layouts share.
+void read_typeset_settings(RunSettings& s, const TypesetRequest& request, const RunHost& host) {
+    s.typeset = request;
+    typeset::Style& style = s.typeset.style;
+    style.page_width = to_i32(s.width);
+    style.page_height = to_i32(s.height);
+    style.font_family = s.font;
+    style.font_size_pt = s.font_size;
+    // A page is one picture in memory, several of them in flight at once.
+    if (style.page_width > 16384 || style.page_height > 16384)
+        throw RunFailure(QStringLiteral("页面太大：宽和高最多16384像素。"),
+                         QStringLiteral("typeset pages are at most 16384 x 16384 pixels"));
+    const QString problem = style.check();
+    if (!problem.isEmpty())
+        throw RunFailure(QStringLiteral("排版设置无法使用：%1").arg(problem), problem);
+    if (request.chapter_pattern) {
+        QString error;
+        std::optional<typeset::ChapterRule> rule = typeset::ChapterRule::from_pattern(*request.chapter_pattern, error);
+        if (!rule)
+            throw RunFailure(QStringLiteral("章节标题的正则表达式无法使用：%1").arg(error),
+                             QStringLiteral("the chapter pattern cannot be used: %1").arg(error));
+        s.chapter_rule = *rule;
+    }
+    s.estimate = typeset_estimate(style, s.text.size());
+    if (!s.estimate) throw RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
+
+    const QString format = host.text(Setting::v_tpks);
+    s.format = find_typeset_format(format);
+    if (!s.format) throw unknown_format(format, typeset_page_formats());
+    // Typeset pages draw no background picture, and runs of empty lines are one
+    // paragraph gap there whether or not they are dropped.
+    s.png_kind = png_kind_of(s);
 }
 
 }  // namespace
@@ -101,6 +161,13 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         s.volume_pages = number_of(Setting::zdfj1, host.text(Setting::zdfj1));
         if (*s.volume_pages < 1)
             throw RunFailure(QStringLiteral("分卷页数至少为1。"), QStringLiteral("pages per volume must be at least 1"));
+    }
+    const PageOptions options = host.page_options();
+    s.layout = options.layout;
+    s.gif_transparent = options.gif_transparent.value_or(s.layout == LayoutMode::classic);
+    if (s.layout == LayoutMode::typeset) {
+        read_typeset_settings(s, options.typeset, host);
+        return s;
     }
     s.style = classic_page_style(s.width, s.height, s.font_size);
     if (s.font_size == 0)

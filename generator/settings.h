@@ -11,6 +11,8 @@
 #include "generator/formats.h"
 #include "generator/host.h"
 #include "generator/layout.h"
+#include "generator/typeset_settings.h"
+#include "layout/chapter.h"
 
 namespace pagiro {
 
@@ -32,6 +34,13 @@ struct RunSettings {
     std::optional<double> volume_pages;  // zdfj1 when zdfj is ticked: pages per volume folder
     PageStyle style;                     // where the lines go
     std::optional<double> estimate;      // pages the text should make; nothing when no character fits
+    LayoutMode layout = LayoutMode::classic;
+    bool gif_transparent = true;         // a GIF page's background colour is marked transparent
+    // Typeset pages only: the request with the page size, face and font size
+    // filled in, the heading rule, and what the PNG pages hold.
+    TypesetRequest typeset;
+    typeset::ChapterRule chapter_rule;
+    typeset::PngKind png_kind = typeset::PngKind::grey8;
 };
 
 // Steps the run takes between two settings, exactly where it always has: the
