@@ -7,6 +7,7 @@
 #include "cli/usage.h"
 #include "layout/chapter.h"
 #include "generator/formats.h"
+#include "generator/settings.h"
 #include "platform/numbers.h"
 #include "platform/text_view.h"
 #include "render/devices.h"
@@ -203,6 +204,12 @@ void apply_typeset_options(const QCommandLineParser& parser, HeadlessHost& host)
                                             "--background-color")};
         options.typeset = read_request(parser, device);
         apply_typeset_format(parser, host, device);
+        // The page box is checked now, so that margins that leave no room are bad usage.
+        const QString problem = typeset_style(options.typeset, host.text(Setting::c_tk).toDouble(),
+                                              host.text(Setting::c_tg).toDouble(), host.text(Setting::c_font),
+                                              host.text(Setting::c_fontsize).toDouble())
+                                    .check();
+        if (!problem.isEmpty()) throw UsageError{problem};
     } else if (device && !given(parser, "format")) {
         if (const PageFormat* f = find_format_by_name(QString::fromUtf8(device->format.data(), qsizetype(device->format.size()))))
             host.set(Setting::v_tpks, QString::fromUtf16(f->extension));

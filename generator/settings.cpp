@@ -84,11 +84,8 @@ std::optional<double> typeset_estimate(const typeset::Style& style, qsizetype le
 // The rest of the settings of a typeset run, after the ones both layouts share.
 void read_typeset_settings(RunSettings& s, const TypesetRequest& request, const RunHost& host) {
     s.typeset = request;
-    typeset::Style& style = s.typeset.style;
-    style.page_width = to_i32(s.width);
-    style.page_height = to_i32(s.height);
-    style.font_family = s.font;
-    style.font_size_pt = s.font_size;
+    s.typeset.style = typeset_style(request, s.width, s.height, s.font, s.font_size);
+    const typeset::Style& style = s.typeset.style;
     // A page is one picture in memory, several of them in flight at once.
     if (style.page_width > 16384 || style.page_height > 16384)
         throw RunFailure(QStringLiteral("页面太大：宽和高最多16384像素。"),
@@ -116,6 +113,16 @@ void read_typeset_settings(RunSettings& s, const TypesetRequest& request, const 
 }
 
 }  // namespace
+
+typeset::Style typeset_style(const TypesetRequest& request, double width, double height, const QString& font,
+                             double font_size) {
+    typeset::Style style = request.style;
+    style.page_width = to_i32(width);
+    style.page_height = to_i32(height);
+    style.font_family = font;
+    style.font_size_pt = font_size;
+    return style;
+}
 
 bool prefix_is_safe(const QString& prefix) {
     for (QChar c : prefix) {

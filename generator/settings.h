@@ -54,6 +54,11 @@ struct SettingsSteps {
 // Throws RunFailure for the first setting that cannot make a run.
 RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps);
 
+// The style of typeset pages: the request's with the run's page size, face and
+// font size.
+typeset::Style typeset_style(const TypesetRequest& request, double width, double height, const QString& font,
+                             double font_size);
+
 // Whether a file-name prefix keeps every page inside the output folder and makes
 // names a phone's memory card can hold: no path separator, none of : * ? " < > |
 // and no control character.
