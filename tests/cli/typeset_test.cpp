@@ -285,3 +285,22 @@ TEST_F(Typeset, BadValuesAreUsageErrorsThatSayWhatToGive) {
         EXPECT_FALSE(fs::exists(dir / "out")) << c.args[1];
     }
 }
+
+TEST_F(Typeset, CtrlCStopsAfterThePageBeingBuiltAndCountsWhatIsOnDisk) {
+    write("novel.txt", gbk_novel(20000));
+    pid_t pid = spawn({"convert", "novel.txt", "--layout", "typeset", "-o", "out", "--format", "bmp", "--dump-layout",
+                       "d.jsonl"});
+    for (int k = 0; k < 400 && files(dir / "out").size() < 3; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(pid, SIGINT);
+    Result r = finish(pid);
+    EXPECT_EQ(r.code, 130) << r.err;
+    const auto pages = files(dir / "out");
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_NE(r.out.find("共生成图片" + std::to_string(pages.size()) + "张"), std::string::npos) << r.out;
+    for (const std::string& p : pages) EXPECT_EQ(fs::file_size(dir / "out" / p), 54u + 480u * 3u * 800u) << p;
+    // The dump lists exactly the pages written.
+    const std::string dump = slurp(dir / "d.jsonl");
+    EXPECT_NE(dump.find("{\"page\": " + std::to_string(pages.size()) + ", \"line\": 1,"), std::string::npos);
+    EXPECT_EQ(dump.find("{\"page\": " + std::to_string(pages.size() + 1) + ","), std::string::npos);
+}
