@@ -28,12 +28,7 @@ struct Settings : ::testing::Test {
     }
     // The failure's English text, or "" when the settings were accepted.
     std::string failure() {
-        try {
-            read();
-        } catch (const RunFailure& f) {
-            return f.english.toStdString();
-        }
-        return {};
+        return failure_of([this] { read(); });
     }
 };
 

@@ -31,12 +31,7 @@ struct TypesetSettings : ::testing::Test {
         return read_run_settings(host, {});
     }
     std::string failure() {
-        try {
-            read();
-        } catch (const RunFailure& f) {
-            return f.english.toStdString();
-        }
-        return {};
+        return failure_of([this] { read(); });
     }
 };
 
