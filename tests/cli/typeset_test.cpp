@@ -189,6 +189,9 @@ TEST_F(Typeset, PresetsSetTheSizeAndExplicitOptionsWin) {
     EXPECT_TRUE(files(dir / "phone").count("kbwm000001.jpg"));
     ASSERT_EQ(convert({"-o", "phone_bmp", "--device", "phone", "--format", "bmp"}).code, 0);
     EXPECT_EQ(size_of(dir / "phone_bmp" / "kbwm000001.bmp"), QSize(1080, 1920));
+    // A player's preset serves classic pages too: its size and its JPEG format.
+    ASSERT_EQ(run({"convert", "novel.txt", "--quiet", "-o", "player", "--device", "player-176x220"}).code, 0);
+    EXPECT_EQ(size_of(dir / "player" / "kbwm000001.jpg"), QSize(176, 220));
 }
 
 TEST_F(Typeset, ListDevicesPrintsEveryPreset) {
