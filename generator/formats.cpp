@@ -52,17 +52,17 @@ std::optional<QByteArray> png_page(const QImage& page, const RunSettings& s, QSt
 }
 
 constexpr PageFormat kFormats[] = {
-    {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page},
-    {u".jpg", "jpg", Canvas::surface, ProgressAt::every_line, jpg_page},
-    {u".bmp", "bmp", Canvas::surface, ProgressAt::every_line, bmp_page},
+    {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page, false},
+    {u".jpg", "jpg", Canvas::surface, ProgressAt::every_line, jpg_page, false},
+    {u".bmp", "bmp", Canvas::surface, ProgressAt::every_line, bmp_page, false},
 };
 
 // A typeset page is laid out whole before it is named, so progress is per page.
 constexpr PageFormat kTypesetFormats[] = {
-    {u".png", "png", Canvas::typeset, ProgressAt::page_start, png_page},
-    {u".jpg", "jpg", Canvas::typeset, ProgressAt::page_start, grey_jpg_page},
-    {u".gif", "gif", Canvas::typeset, ProgressAt::page_start, gif_page},
-    {u".bmp", "bmp", Canvas::typeset, ProgressAt::page_start, bmp_page},
+    {u".png", "png", Canvas::typeset, ProgressAt::page_start, png_page, true},
+    {u".jpg", "jpg", Canvas::typeset, ProgressAt::page_start, grey_jpg_page, false},
+    {u".gif", "gif", Canvas::typeset, ProgressAt::page_start, gif_page, false},
+    {u".bmp", "bmp", Canvas::typeset, ProgressAt::page_start, bmp_page, false},
 };
 
 const PageFormat* by_extension(std::span<const PageFormat> table, const QString& extension) {

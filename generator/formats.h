@@ -32,6 +32,9 @@ struct PageFormat {
     // Runs on a worker thread. Nothing (and `reason`) when the page cannot be
     // encoded; the encoder classes may throw their own errors.
     std::optional<QByteArray> (*encode)(const QImage& page, const RunSettings& settings, QString* reason);
+    // The encoder takes an 8-bit grey page as well as a colour one (typeset PNG),
+    // so grey pages need not be drawn in colour first.
+    bool takes_grey;
 };
 
 // The classic pages' formats: the window's list.

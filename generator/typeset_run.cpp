@@ -23,8 +23,8 @@ typeset::RenderOptions render_options(const RunSettings& s) {
     typeset::RenderOptions o;
     o.text = rgb_of(s.text_colour);
     o.background = rgb_of(s.background_colour);
-    // Only grey PNG pages are drawn in grey; the other encoders take colour pixels.
-    o.colour = s.format->name != std::string_view("png") || s.png_kind == typeset::PngKind::colour;
+    // Grey pages are drawn in grey where the encoder takes them; the others take colour pixels.
+    o.colour = !s.format->takes_grey || s.png_kind == typeset::PngKind::colour;
     o.antialias = !s.typeset.mono;
     o.ink_weight = s.typeset.ink_weight;
     return o;
