@@ -17,6 +17,10 @@ namespace pagiro {
 // before the run begins.
 bool start_or_stop(RunHost& host, const std::function<void()>& started = {});
 
+// Makes one folder level (the parent must exist), or throws RunFailure saying
+// why it cannot. chkpath, and the page writer for a volume folder.
+void make_folder(const QString& folder);
+
 class gentpok {
 public:
     explicit gentpok(RunHost& host);
@@ -27,8 +31,10 @@ public:
     void chkpath(const QString& cs);
 
     // The path of page p, whose number is rounded to 16 bits and written back (to
-    // p and to the page counter); makes the page's volume folder. During a run it
-    // names by the run's settings, otherwise by the host's settings as they are.
+    // p and to the page counter). During a run it names by the run's settings and
+    // the page's volume folder is made only when the page is written (so a failed
+    // run leaves no folder for pages it never wrote); otherwise it names by the
+    // host's settings as they are and makes the volume folder at once.
     QString getfname(double& p);
 
 private:
@@ -36,6 +42,8 @@ private:
     // page's name (which pumps once), then the host's display.
     QString showstat(const RunSettings& s);
     QString page_path(const RunSettings& s, double page);
+    // The volume folder of a page; empty when volumes are off.
+    QString volume_folder(const RunSettings& s, double page);
     RunSummary summary(const RunSettings& s) const;
 
     RunHost& host_;

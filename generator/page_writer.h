@@ -45,8 +45,10 @@ public:
 
     PageCanvas& canvas() { return *canvas_; }
     // Hands the finished page over to be written; `path` names its file at the
-    // point the run has always named it, after the page is drawn.
-    void write_page(const std::function<QString()>& path);
+    // point the run has always named it, after the page is drawn. `folder`, when
+    // not empty, is made just before the file is written, in page order, so that
+    // no folder is made for a page that is never written.
+    void write_page(const std::function<QString()>& path, const QString& folder = {});
 
 private:
     const RunSettings& settings_;

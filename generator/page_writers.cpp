@@ -1,5 +1,6 @@
 #include "generator/page_writer.h"
 
+#include "generator/gentpok.h"
 #include "generator/page_pipeline.h"
 #include "generator/settings.h"
 #include "platform/numbers.h"
@@ -25,18 +26,21 @@ QImage copy_of(const PixelView& v) {
     return QImage(v.data, v.width, v.height, v.stride, QImage::Format_RGB32).copy();
 }
 
+// Loads the background picture onto a surface; throws RunFailure when it cannot be read.
+void load_background(PageSurface& surface, const QString& picture) {
+    if (picture.isEmpty()) return;
+    QString error;
+    if (!surface.set_background_picture(picture, &error))
+        throw RunFailure(QStringLiteral("背景图片无法载入：%1（%2）").arg(picture, error),
+                         QStringLiteral("cannot load the background picture %1: %2").arg(picture, error));
+}
+
 // The picture surface, made once per run and cleared for every page.
 class SurfaceCanvas : public PageCanvas {
 public:
     explicit SurfaceCanvas(const RunSettings& s) {
         surface_.set_size(to_i32(s.width), to_i32(s.height));
-        if (!s.background_picture.isEmpty()) {
-            QString error;
-            if (!surface_.set_background_picture(s.background_picture, &error))
-                throw RunFailure(QStringLiteral("背景图片无法载入：%1（%2）").arg(s.background_picture, error),
-                                 QStringLiteral("cannot load the background picture %1: %2")
-                                     .arg(s.background_picture, error));
-        }
+        load_background(surface_, s.background_picture);
         surface_.set_font(s.font, s.font_size);
         surface_.set_colors(s.text_colour, s.background_colour);
     }
@@ -56,7 +60,12 @@ private:
 // marked transparent.
 class GifCanvas : public PageCanvas {
 public:
-    explicit GifCanvas(const RunSettings& s) : settings_(s) {}
+    explicit GifCanvas(const RunSettings& s) : settings_(s) {
+        // GIF pages never show the background picture, but one that cannot be read
+        // is a mistake in the settings all the same, whatever the format.
+        PageSurface probe;
+        load_background(probe, s.background_picture);
+    }
 
     void begin_page() override {
         gif_.New(settings_.width, settings_.height, settings_.background_colour);
@@ -99,16 +108,17 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
     : settings_(settings), pipeline_(pipeline), canvas_(make_canvas(settings)) {}
 
-void PageWriter::write_page(const std::function<QString()>& path) {
+void PageWriter::write_page(const std::function<QString()>& path, const QString& folder) {
     QImage page = canvas_->copy();
     QString file = path();
     canvas_->end_page();
     const RunSettings* settings = &settings_;
-    pipeline_.submit([page = std::move(page), file = std::move(file), settings]() -> PagePipeline::Write {
+    pipeline_.submit([page = std::move(page), file = std::move(file), folder, settings]() -> PagePipeline::Write {
         QString reason;
         std::optional<QByteArray> bytes = settings->format->encode(page, *settings, &reason);
         if (!bytes) throw write_failure(file, reason);
-        return [file, bytes = std::move(*bytes)] {
+        return [file, folder, bytes = std::move(*bytes)] {
+            if (!folder.isEmpty()) make_folder(folder);
             std::string error;
             bool removed = false;
             if (!write_page_file(file.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed))
