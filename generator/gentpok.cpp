@@ -79,11 +79,14 @@ void gentpok::rtext() {
 
 void gentpok::chkpath(const QString& cs) { make_folder(cs); }
 
-void make_folder(const QString& cs) {
+bool make_folder(const QString& cs) {
     if (cs.trimmed().isEmpty())
         throw RunFailure(QStringLiteral("没有指定输出目录。"), QStringLiteral("no output folder was given"));
     try {
-        create_folder(std::filesystem::path(cs.toStdString()));
+        const std::filesystem::path folder(cs.toStdString());
+        if (folder_exists(folder)) return false;
+        create_folder(folder);
+        return true;
     } catch (const FolderError& e) {
         QString zh_reason, en_reason;
         switch (e.reason) {

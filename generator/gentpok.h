@@ -18,8 +18,9 @@ namespace pagiro {
 bool start_or_stop(RunHost& host, const std::function<void()>& started = {});
 
 // Makes one folder level (the parent must exist), or throws RunFailure saying
-// why it cannot. chkpath, and the page writer for a volume folder.
-void make_folder(const QString& folder);
+// why it cannot; true when it made it. chkpath, and the page writer for a volume
+// folder.
+bool make_folder(const QString& folder);
 
 class gentpok {
 public:

@@ -1,5 +1,7 @@
 #include "generator/page_writer.h"
 
+#include <filesystem>
+
 #include "generator/gentpok.h"
 #include "generator/page_pipeline.h"
 #include "generator/settings.h"
@@ -118,11 +120,15 @@ void PageWriter::write_page(const std::function<QString()>& path, const QString&
         std::optional<QByteArray> bytes = settings->format->encode(page, *settings, &reason);
         if (!bytes) throw write_failure(file, reason);
         return [file, folder, bytes = std::move(*bytes)] {
-            if (!folder.isEmpty()) make_folder(folder);
+            const bool made = !folder.isEmpty() && make_folder(folder);
             std::string error;
             bool removed = false;
-            if (!write_page_file(file.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed))
+            if (!write_page_file(file.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed)) {
+                // A volume folder made for this page alone goes with it.
+                std::error_code ignored;
+                if (made) std::filesystem::remove(std::filesystem::path(folder.toStdString()), ignored);
                 throw write_failure(file, QString::fromLocal8Bit(error.c_str()), removed);
+            }
         };
     });
 }

@@ -3,8 +3,10 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QImage>
+#include <csignal>
 #include <cstdio>
 #include <gif_lib.h>
+#include <sys/resource.h>
 #include <jpeglib.h>
 
 #include "generator/gentpok.h"
@@ -312,6 +314,21 @@ TEST_F(Runs, AFailedWriteLeavesNoFolderForPagesNeverWritten) {
     EXPECT_EQ(folders, (std::set<std::string>{"分卷1", "分卷2", "分卷3", "分卷4", "分卷5"}));
     EXPECT_EQ(pages().size(), 4u);
     EXPECT_EQ(mk::pageno, 7);
+
+    // A page that cannot be written at all (a file-size limit below one page)
+    // takes the volume folder made for it along.
+    std::filesystem::remove_all(dir.path / "out");
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small{30000, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    host.start();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(host.failure().contains("cannot write the page file")) << host.failure().toStdString();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path / "out"));
+    EXPECT_EQ(mk::pageno, 3);
 }
 
 TEST_F(Runs, ARunThatFailsBeforeItsFirstPageCountsNone) {
