@@ -42,11 +42,6 @@ void PagePipeline::finish() {
     throw_failure();
 }
 
-void PagePipeline::drain() {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return in_flight_ == 0; });
-}
-
 std::uint64_t PagePipeline::written() const {
     std::lock_guard lock(mutex_);
     return written_;

@@ -36,9 +36,6 @@ public:
     void submit(Encode encode);
     // Waits until every queued page is written; throws the first failure.
     void finish();
-    // Waits until no page is in flight, without throwing: the pages before a
-    // failure are all written (or failed) when it returns.
-    void drain();
 
     // True once a page has failed: from then on nothing more is written, so the
     // run draws no further page. Cheap enough to ask before every character.
