@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
@@ -300,9 +301,12 @@ int convert(QGuiApplication& app) {
         return 1;
     }
 
-    if (host.text(Setting::v_tpks) == u".gif" && !host.text(Setting::c_bjtp).trimmed().isEmpty())
-        std::fprintf(stderr, "pagiro: GIF pages do not show a background picture (it is only checked); choose "
-                             "--format jpg or bmp to have it on the pages\n");
+    // A picture that cannot be read is the run's failure to report; one that can
+    // is worth a word when the pages will not show it.
+    const QFileInfo picture(host.text(Setting::c_bjtp).trimmed());
+    if (host.text(Setting::v_tpks) == u".gif" && picture.isFile() && picture.isReadable())
+        std::fprintf(stderr, "pagiro: GIF pages do not show a background picture; choose --format jpg or bmp to have "
+                             "it on the pages\n");
 
     const QString font_name = host.text(Setting::c_font);
     if (!QFontDatabase::families().contains(font_name)) {

@@ -85,6 +85,7 @@ TEST_F(Cli, ABackgroundPictureIsCheckedWhateverTheFormat) {
         EXPECT_NE(r.err.find("cannot load the background picture missing.jpg: no such file"), std::string::npos)
             << format << r.err;
         EXPECT_TRUE(files(dir / "out").empty()) << format;
+        EXPECT_EQ(r.err.find("do not show"), std::string::npos) << r.err;  // the failure alone
     }
     // A picture that can be read: GIF pages say once that they do not show it.
     QImage picture(8, 8, QImage::Format_RGB32);
