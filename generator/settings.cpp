@@ -26,14 +26,24 @@ constexpr SettingName kSettingNames[] = {
     {Setting::zdfj1, u"分卷页数", "pages per volume"},
 };
 
+const SettingName& name_of(Setting s);
+
 RunFailure not_a_number(Setting s, const QString& value) {
-    for (const auto& n : kSettingNames) {
-        if (n.setting == s)
-            return RunFailure(QStringLiteral("设置“%1”不是有效的数字：“%2”").arg(QString::fromUtf16(n.zh), value),
-                              QStringLiteral("the %1 \"%2\" is not a number").arg(QLatin1String(n.en), value));
-    }
-    return RunFailure(QStringLiteral("设置不是有效的数字：“%1”").arg(value),
-                      QStringLiteral("\"%1\" is not a number").arg(value));
+    const SettingName& n = name_of(s);
+    return RunFailure(QStringLiteral("设置“%1”不是有效的数字：“%2”").arg(QString::fromUtf16(n.zh), value),
+                      QStringLiteral("the %1 \"%2\" is not a number").arg(QLatin1String(n.en), value));
+}
+
+const SettingName& name_of(Setting s) {
+    for (const auto& n : kSettingNames)
+        if (n.setting == s) return n;
+    std::abort();  // every numeric setting has a name
+}
+
+RunFailure out_of_range(Setting s, const QString& value) {
+    const SettingName& n = name_of(s);
+    return RunFailure(QStringLiteral("设置“%1”超出范围：%2").arg(QString::fromUtf16(n.zh), value),
+                      QStringLiteral("the %1 %2 is out of range").arg(QLatin1String(n.en), value));
 }
 
 double number_of(Setting s, const QString& value) {
@@ -41,11 +51,19 @@ double number_of(Setting s, const QString& value) {
     return text_to_double(view(value));
 }
 
-// A colour must fit the 32-bit value the drawing takes.
+// A number that the drawing takes as a 32-bit whole number (a colour, a page size).
+double fits_32_bits(Setting s, const QString& value) {
+    const double v = number_of(s, value);
+    try {
+        to_i32(v);
+    } catch (const VbError&) {
+        throw out_of_range(s, value);
+    }
+    return v;
+}
+
 std::uint32_t colour_of(Setting s, const QString& value) {
-    const double c = number_of(s, value);
-    if (c < -2147483648.5 || c >= 2147483647.5) throw not_a_number(s, value);
-    return static_cast<std::uint32_t>(to_i32(c));
+    return static_cast<std::uint32_t>(to_i32(fits_32_bits(s, value)));
 }
 
 RunFailure unknown_format(const QString& text, std::span<const PageFormat> formats = page_formats()) {
@@ -157,10 +175,9 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         throw RunFailure(QStringLiteral("页码初始值超出范围（最大32767）：%1").arg(first),
                          QStringLiteral("the first page number %1 is out of range (at most 32767)").arg(first));
     }
-    if (steps.first_page_known) steps.first_page_known(s.first_page);
 
-    s.width = number_of(Setting::c_tk, width);
-    s.height = number_of(Setting::c_tg, height);
+    s.width = fits_32_bits(Setting::c_tk, width);
+    s.height = fits_32_bits(Setting::c_tg, height);
     s.font_size = number_of(Setting::c_fontsize, size);
     s.background_colour = colour_of(Setting::c_bjcolor, host.text(Setting::c_bjcolor));
     s.text_colour = colour_of(Setting::c_wzcolor, host.text(Setting::c_wzcolor));
@@ -191,6 +208,17 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
     s.background_picture = host.text(Setting::c_bjtp).trimmed();
     s.drop_empty_lines = host.checked(Check::qckh);
     return s;
+}
+
+double first_page_number(const RunHost& host) {
+    const QString first = host.text(Setting::c_qm);
+    if (!is_numeric(view(first))) return 0;
+    const double value = text_to_double(view(first));
+    try {
+        return to_i16(value);
+    } catch (const VbError&) {
+        return value;
+    }
 }
 
 }  // namespace pagiro

@@ -63,21 +63,28 @@ void gentpok::wtypeset(const RunSettings& s) {
     const bool dumping = !s.typeset.dump_layout.isEmpty();
     QByteArray dump;
     PagePipeline pipeline;
+    mk::pageno = s.first_page;
     int number = 0;  // counted from 1 in the run, whatever the first page's file number
-    while (mk::runflag != 0) {
-        pump();
-        std::optional<typeset::Page> page = setter.next_page();
-        if (!page) break;
-        ++number;
-        const QString path = showstat(s);
-        host_.set_page_text(text_of(*page));
-        QImage image = renderer.render(*page, {number, total});
-        if (dumping) dump += typeset::dump_page(*page, number);
-        if (host_.abandoned()) return;
-        hand_over(pipeline, s, std::move(image), path);
-        mk::pageno += 1;
+    try {
+        // A failed write ends the run at once, as in the classic run.
+        while (mk::runflag != 0 && !pipeline.failed()) {
+            pump();
+            std::optional<typeset::Page> page = setter.next_page();
+            if (!page) break;
+            ++number;
+            const QString path = showstat(s);
+            host_.set_page_text(text_of(*page));
+            QImage image = renderer.render(*page, {number, total});
+            if (dumping) dump += typeset::dump_page(*page, number);
+            if (host_.abandoned()) return;
+            hand_over(pipeline, s, std::move(image), path, volume_folder(s, mk::pageno));
+            mk::pageno += 1;
+        }
+        pipeline.finish();
+    } catch (...) {
+        settle_after_error(pipeline, s);
+        throw;
     }
-    pipeline.finish();
     if (host_.abandoned()) return;
     if (dumping) write_dump(s.typeset.dump_layout, dump);
     host_.finished(summary(s));
