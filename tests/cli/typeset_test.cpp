@@ -307,3 +307,25 @@ TEST_F(Typeset, CtrlCStopsAfterThePageBeingBuiltAndCountsWhatIsOnDisk) {
     EXPECT_NE(dump.find("{\"page\": " + std::to_string(pages.size()) + ", \"line\": 1,"), std::string::npos);
     EXPECT_EQ(dump.find("{\"page\": " + std::to_string(pages.size() + 1) + ","), std::string::npos);
 }
+
+TEST_F(Typeset, AFailedRunSaysWhyKeepsWholePagesAndWritesNoDump) {
+    write("novel.txt", gbk_novel(300));
+    in_child = [] {
+        rlimit limit{1000000, 1000000};  // less than one 480 x 800 BMP page
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    Result r = convert({"-o", "out", "--format", "bmp", "--dump-layout", "d.jsonl"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot write the page file"), std::string::npos) << r.err;
+    EXPECT_TRUE(files(dir / "out").empty());
+    EXPECT_FALSE(fs::exists(dir / "d.jsonl"));
+    EXPECT_TRUE(r.out.empty());
+    in_child = nullptr;
+
+    // Page numbers stop at 32767: the pages up to it are written, then the run says so.
+    r = convert({"-o", "last", "--first", "32766"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("page numbers cannot go past 32767"), std::string::npos) << r.err;
+    const std::set<std::string> expected{"kbwm032766.png", "kbwm032767.png"};
+    EXPECT_EQ(files(dir / "last"), expected);
+}
