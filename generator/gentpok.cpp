@@ -35,7 +35,8 @@ RunFailure page_number_overflow() {
                       QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
 }
 
-// A folder the run opens (the output folder, a volume folder) that it cannot use.
+}  // namespace
+
 RunFailure unusable_folder(const QString& folder, const FolderError& e) {
     switch (e.reason) {
     case FolderError::Reason::Busy:
@@ -56,6 +57,8 @@ RunFailure unusable_folder(const QString& folder, const FolderError& e) {
                           QStringLiteral("cannot use the folder %1: %2").arg(folder, QString::fromLocal8Bit(e.what())));
     }
 }
+
+namespace {
 
 // A page number rounded to 16 bits, as the page counter holds it.
 double page_number(double p) {
@@ -90,6 +93,9 @@ gentpok::~gentpok() = default;
 
 void gentpok::rtext() {
     mk::starttime = timer_seconds();
+    // Counted from here, so that a run that fails before its first page (even in
+    // making the output folder) counts none, not an earlier run's pages.
+    mk::pageno = first_page_number(host_);
     host_.playandstop(false);
     auto fail = [this](const RunFailure& f) {
         mk::runflag = 0;
@@ -101,22 +107,29 @@ void gentpok::rtext() {
     };
     try {
         const SettingsSteps steps{[this](const QString& folder) {
-                                      chkpath(folder);
-                                      hold_output_folder(folder);
-                                  },
-                                  [](std::int16_t first) { mk::pageno = first; }};
+            chkpath(folder);
+            hold_output_folder(folder);
+        }};
         const RunSettings settings = read_run_settings(host_, steps);
-        wjpg(settings);
+        if (settings.layout == LayoutMode::typeset)
+            wtypeset(settings);
+        else
+            wjpg(settings);
     } catch (const std::exception&) {
         fail(to_run_failure(std::current_exception(), FailedIn::run));
     }
 }
 
-void gentpok::chkpath(const QString& cs) {
+void gentpok::chkpath(const QString& cs) { make_folder(cs); }
+
+bool make_folder(const QString& cs) {
     if (cs.trimmed().isEmpty())
         throw RunFailure(QStringLiteral("没有指定输出目录。"), QStringLiteral("no output folder was given"));
     try {
-        create_folder(std::filesystem::path(cs.toStdString()));
+        const std::filesystem::path folder(cs.toStdString());
+        if (folder_exists(folder)) return false;
+        create_folder(folder);
+        return true;
     } catch (const FolderError& e) {
         QString zh_reason, en_reason;
         switch (e.reason) {
@@ -146,11 +159,8 @@ void gentpok::wjpg(const RunSettings& s) {
     const std::u16string_view chars(reinterpret_cast<const char16_t*>(s.text.utf16()), std::size_t(s.text.size()));
     const auto length = static_cast<std::int64_t>(chars.size());
     const PageStyle& g = s.style;
-    run_ = &s;
-    struct EndOfRun {
-        const RunSettings*& run;
-        ~EndOfRun() { run = nullptr; }
-    } end_of_run{run_};
+    const RunScope scope(run_, s);
+    mk::pageno = s.first_page;
 
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
@@ -160,55 +170,77 @@ void gentpok::wjpg(const RunSettings& s) {
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;
 
-    auto running = [] { return mk::runflag != 0; };
+    // A failed write ends the run as a stop does, but at once: the page being
+    // drawn would never be written.
+    auto running = [&] { return mk::runflag != 0 && !(pipeline && pipeline->failed()); };
     auto pump_once = [] { pump(); };
     std::int32_t i = 1;
     std::u16string line;
     QString page_text;
-    while (i <= length && mk::runflag != 0) {
-        // A page is named (and its progress shown) once; naming it again only pumps.
-        PageFile file;
-        auto name_page = [&] {
-            if (file.path.isEmpty())
-                file = showstat(s);
-            else
-                pump();
-        };
-        if (progress_per_page) name_page();
-        pump();
-        writer->canvas().begin_page();
-        double n = 0;
-        page_text.clear();
-        host_.set_page_text(page_text);
-        while (n < g.lpp && i <= length && mk::runflag != 0) {
-            if (!progress_per_page) name_page();
+    try {
+        while (i <= length && running()) {
+            // A page is named (and its progress shown) once; naming it again only pumps.
+            PageFile file;
+            auto name_page = [&] {
+                if (file.path.isEmpty())
+                    file = showstat(s);
+                else
+                    pump();
+            };
+            if (progress_per_page) name_page();
             pump();
-            build_line(chars, i, g.cpl, line, running, pump_once);
-            if (line.empty() && s.drop_empty_lines) continue;
-            QString q = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
-            writer->canvas().draw_line(g.left, g.line_top(static_cast<int>(n)), q);
-            page_text += q;
+            writer->canvas().begin_page();
+            double n = 0;
+            page_text.clear();
             host_.set_page_text(page_text);
-            n += 1;
-        }
-        if (host_.abandoned()) return;
-        writer->write_page([&] {
-            if (file.path.isEmpty()) {
-                mk::pageno = page_number(mk::pageno);
-                file = page_file(s, mk::pageno);
+            while (n < g.lpp && i <= length && running()) {
+                if (!progress_per_page) name_page();
+                pump();
+                build_line(chars, i, g.cpl, line, running, pump_once);
+                if (line.empty() && s.drop_empty_lines) continue;
+                QString q = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
+                writer->canvas().draw_line(g.left, g.line_top(static_cast<int>(n)), q);
+                page_text += q;
+                host_.set_page_text(page_text);
+                n += 1;
             }
-            pump();
-            return file;
-        });
-        mk::pageno += 1;
+            if (host_.abandoned()) return;
+            if (pipeline->failed()) break;
+            writer->write_page([&] {
+                if (file.path.isEmpty()) {
+                    mk::pageno = page_number(mk::pageno);
+                    file = page_file(s, mk::pageno);
+                }
+                pump();
+                return file;
+            });
+            mk::pageno += 1;
+        }
+        // Every page handed over is on disk before the summary counts it.
+        if (pipeline) pipeline->finish();
+    } catch (...) {
+        if (pipeline) settle_after_error(*pipeline, s);
+        throw;
     }
-    // Every page handed over is on disk before the summary counts it.
-    if (pipeline) pipeline->finish();
     release_folders();
     if (host_.abandoned()) return;
     host_.finished(summary(s));
     mk::runflag = 0;
     host_.playandstop(true);
+}
+
+void gentpok::settle_after_error(PagePipeline& pipeline, const RunSettings& s) {
+    // A page counts once it is on disk: after a failure the counter is one past the
+    // last page written, however far the drawing had got.
+    auto count_written = [&] { mk::pageno = s.first_page + double(pipeline.written()); };
+    // A page that failed before this point is the failure to report.
+    try {
+        pipeline.finish();
+    } catch (...) {
+        count_written();
+        throw;
+    }
+    count_written();
 }
 
 RunSummary gentpok::summary(const RunSettings& s) const {
@@ -222,7 +254,16 @@ RunSummary gentpok::summary(const RunSettings& s) const {
 QString gentpok::getfname(double& p) {
     p = page_number(p);
     mk::pageno = p;
-    QString result = run_ ? page_file(*run_, p).path : page_file(read_run_settings(host_, {}), p).path;
+    QString result;
+    if (run_) {
+        result = page_file(*run_, p).path;
+    } else {
+        // Outside a run the volume folder is made by its path, as the page is named.
+        const RunSettings s = read_run_settings(host_, {});
+        result = page_file(s, p).path;
+        const QString volume = volume_name(s, p);
+        if (!volume.isEmpty()) chkpath(s.output_folder + kSep + volume);
+    }
     pump();
     return result;
 }
@@ -238,35 +279,23 @@ void gentpok::hold_output_folder(const QString& folder) {
     }
 }
 
-std::shared_ptr<const Folder> gentpok::volume_folder(double v, const QString& name, const QString& shown) {
-    if (volume_.folder && volume_.number == v) return volume_.folder;
-    try {
-        auto opened = std::make_shared<Folder>(output_->subfolder(QFile::encodeName(name).toStdString()));
-        StagedFile::remove_leftovers(*opened);
-        volume_ = {v, std::move(opened)};
-    } catch (const FolderError& e) {
-        throw unusable_folder(shown, e);
-    }
-    return volume_.folder;
-}
+void gentpok::release_folders() { output_.reset(); }
 
-void gentpok::release_folders() {
-    volume_ = {};
-    output_.reset();
+QString gentpok::volume_name(const RunSettings& s, double page) const {
+    if (!s.volume_pages) return QString();
+    const double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
+    return QStringLiteral("分卷") + whole(v);
 }
 
 PageFile gentpok::page_file(const RunSettings& s, double page) {
     PageFile file;
     QString base = s.output_folder + kSep;
     file.folder = output_;
-    if (s.volume_pages) {
-        double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
-        const QString volume = QStringLiteral("分卷") + whole(v);
-        // Outside a run (no folder held) the volume folder is made by its path.
-        if (output_)
-            file.folder = volume_folder(v, volume, base + volume);
-        else
-            chkpath(base + volume);
+    const QString volume = volume_name(s, page);
+    if (!volume.isEmpty()) {
+        file.volume = QFile::encodeName(volume).toStdString();
+        file.volume_path = base + volume;
+        file.first_in_volume = std::fmod(page - s.first_page, *s.volume_pages) == 0;
         base += volume + kSep;
     }
     if (!s.estimate) throw nothing_fits();

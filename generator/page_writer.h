@@ -17,12 +17,17 @@ namespace pagiro {
 struct RunSettings;
 class PagePipeline;
 
-// Where a page goes: the path the user is shown, and the folder (held open for the
-// run) and the name it is written as. The folder is shared with the pages still in
-// flight, so a volume folder stays open until its last page is written.
+// Where a page goes: the path the user is shown, the run's output folder (held open
+// for the run, and shared with the pages still in flight), the volume folder in it
+// (empty when volumes are off) and the name the page is written as. The volume
+// folder is made just before the page's file is written, in page order, so that no
+// folder is made for a page that is never written.
 struct PageFile {
     QString path;
     std::shared_ptr<const Folder> folder;
+    std::string volume;
+    QString volume_path;  // the volume folder as the user is shown it
+    bool first_in_volume = false;
     std::string name;
 };
 
@@ -48,6 +53,11 @@ std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings);
 // One page drawn exactly as a run draws it, without a run: for a preview. `lines`
 // are the page's kept lines (LaidOutPage::lines), slot 0 first.
 QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>& lines);
+
+// Hands a finished page over to the pipeline: its worker encodes it with the
+// settings' format and writes it as `file` in page order, making its volume folder
+// (when it has one) just before.
+void hand_over(PagePipeline& pipeline, const RunSettings& settings, QImage page, PageFile file);
 
 class PageWriter {
 public:

@@ -16,10 +16,13 @@ bool folder_exists(const std::filesystem::path& path) {
     return std::filesystem::is_directory(path, ec);
 }
 
-void create_folder(const std::filesystem::path& path) {
+void create_folder(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::is_directory(path, ec)) return;
+    if (fs::is_directory(folder, ec)) return;
+    // "nd/" names the folder nd: its parent is the folder holding nd, not nd itself.
+    fs::path path = folder;
+    while (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
     if (fs::exists(path, ec)) throw FolderError(FolderError::Reason::NotAFolder, "a file of that name exists");
     fs::path parent = path.parent_path();
     if (!parent.empty() && !fs::is_directory(parent, ec))
@@ -81,8 +84,10 @@ void Folder::lock() {
     }
 }
 
-Folder Folder::subfolder(const std::string& name) const {
-    if (::mkdirat(handle_, name.c_str(), 0777) != 0 && errno != EEXIST) fail_to_open(errno);
+Folder Folder::subfolder(const std::string& name, bool* made) const {
+    const bool created = ::mkdirat(handle_, name.c_str(), 0777) == 0;
+    if (!created && errno != EEXIST) fail_to_open(errno);
+    if (made) *made = created;
     int fd = ::openat(handle_, name.c_str(), kFolderFlags | O_NOFOLLOW);
     if (fd >= 0) return Folder(fd);
     const int number = errno;
@@ -94,6 +99,10 @@ Folder Folder::subfolder(const std::string& name) const {
         if (!S_ISDIR(st.st_mode)) fail_to_open(ENOTDIR);
     }
     fail_to_open(number);
+}
+
+bool Folder::remove_subfolder(const std::string& name) const {
+    return ::unlinkat(handle_, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 }  // namespace pagiro

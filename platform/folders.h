@@ -12,6 +12,7 @@ bool folder_exists(const std::filesystem::path& path);
 
 // Creates the folder when it does not exist. Throws FolderError with a plain
 // reason when it cannot (parent missing, a file of that name, no permission).
+// A trailing separator ("out/") names the same folder.
 void create_folder(const std::filesystem::path& path);
 
 struct FolderError : std::runtime_error {
@@ -53,9 +54,13 @@ public:
     void lock();
 
     // The sub-folder `name`, created when it is missing and opened without following
-    // a link. Throws FolderError: Link when `name` is a symbolic link, NotAFolder
-    // when it is anything else but a folder, Denied, Other.
-    Folder subfolder(const std::string& name) const;
+    // a link. `made`, when given, says whether this call created it. Throws
+    // FolderError: Link when `name` is a symbolic link, NotAFolder when it is
+    // anything else but a folder, Denied, Other.
+    Folder subfolder(const std::string& name, bool* made = nullptr) const;
+
+    // Removes the empty sub-folder `name`; false when it cannot (not empty, gone).
+    bool remove_subfolder(const std::string& name) const;
 
 private:
     explicit Folder(Handle handle) : handle_(handle) {}
