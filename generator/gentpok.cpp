@@ -7,9 +7,7 @@
 #include "generator/run_state.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "platform/numbers.h"
 #include "platform/pump.h"
-#include "platform/vb_error.h"
 
 namespace pagiro {
 namespace {
@@ -28,9 +26,9 @@ QString percent_text(double pct) {
     return s;
 }
 
-RunFailure page_number_overflow() {
-    return RunFailure(QStringLiteral("页码超过了32767，无法继续生成。已生成的图片都已保存。"),
-                      QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
+RunFailure page_number_limit() {
+    return RunFailure(QStringLiteral("页码超过了999999999，无法继续生成。已生成的图片都已保存。"),
+                      QStringLiteral("page numbers cannot go past 999999999; the pages up to it were written"));
 }
 
 RunFailure nothing_fits() {
@@ -178,22 +176,18 @@ RunSummary gentpok::summary(const RunSettings& s) const {
     return r;
 }
 
-QString gentpok::getfname(double& p) {
-    try {
-        p = to_i16(p);
-    } catch (const VbError&) {
-        throw page_number_overflow();
-    }
+QString gentpok::getfname(std::int64_t& p) {
+    if (p > kLastPageNumber) throw page_number_limit();
     mk::pageno = p;
     QString result = run_ ? page_path(*run_, p) : page_path(read_run_settings(host_, {}), p);
     pump();
     return result;
 }
 
-QString gentpok::page_path(const RunSettings& s, double page) {
+QString gentpok::page_path(const RunSettings& s, std::int64_t page) {
     QString base;
     if (s.volume_pages) {
-        double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
+        double v = std::floor(double(page - s.first_page) / *s.volume_pages) + 1;
         QString folder = s.output_folder + kSep + QStringLiteral("分卷") + whole(v);
         chkpath(folder);
         base = folder + kSep + s.prefix;
@@ -202,7 +196,7 @@ QString gentpok::page_path(const RunSettings& s, double page) {
     }
     if (!s.estimate) throw nothing_fits();
     qsizetype w = std::max<qsizetype>(whole(*s.estimate).size(), 6);
-    const QString number = whole(page);
+    const QString number = QString::number(page);
     for (qsizetype k = 1; k <= w - number.size(); ++k) base += u'0';
     return base + number + QString::fromUtf16(s.format->extension);
 }
@@ -210,7 +204,7 @@ QString gentpok::page_path(const RunSettings& s, double page) {
 QString gentpok::showstat(const RunSettings& s) {
     if (!s.estimate) throw nothing_fits();
     double estimate = *s.estimate == 0 ? 1 : *s.estimate;
-    double pct = std::nearbyint((mk::pageno - s.first_page_value) / estimate * 100 * 100) / 100;
+    double pct = std::nearbyint((double(mk::pageno) - s.first_page_value) / estimate * 100 * 100) / 100;
     if (pct >= 100) pct = 100;
     const QString path = getfname(mk::pageno);
     QString shown = path;

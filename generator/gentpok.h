@@ -3,6 +3,7 @@
 // the settings once, then wjpg lays the text out, draws every page and has it
 // written; chkpath makes sure a folder exists; getfname names a page's file.
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -15,6 +16,10 @@ namespace pagiro {
 // What the start button does: during a run it asks for a stop (false); otherwise
 // it starts a run and returns (true) when the run has ended. `started` runs just
 // before the run begins.
+// The highest page number a run writes: nine digits, far beyond any novel (ten
+// million characters make 125,000 classic pages), yet a bound on a runaway run.
+inline constexpr std::int64_t kLastPageNumber = 999'999'999;
+
 bool start_or_stop(RunHost& host, const std::function<void()>& started = {});
 
 class gentpok {
@@ -26,16 +31,16 @@ public:
     void wjpg(const RunSettings& settings);
     void chkpath(const QString& cs);
 
-    // The path of page p, whose number is rounded to 16 bits and written back (to
-    // p and to the page counter); makes the page's volume folder. During a run it
-    // names by the run's settings, otherwise by the host's settings as they are.
-    QString getfname(double& p);
+    // The path of page p, which also becomes the page counter; makes the page's
+    // volume folder. During a run it names by the run's settings, otherwise by the
+    // host's settings as they are. Throws RunFailure past kLastPageNumber.
+    QString getfname(std::int64_t& p);
 
 private:
     // The run's progress for the current page: the estimate's percentage, the
     // page's name (which pumps once), then the host's display.
     QString showstat(const RunSettings& s);
-    QString page_path(const RunSettings& s, double page);
+    QString page_path(const RunSettings& s, std::int64_t page);
     RunSummary summary(const RunSettings& s) const;
 
     RunHost& host_;

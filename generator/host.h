@@ -5,6 +5,7 @@
 // then either the summary or the failure.
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 #include "generator/run_failure.h"
 
@@ -59,7 +60,7 @@ QString default_setting(Setting s);
 // Where a run is: the page being made, how far through the estimate (percent,
 // in its shortest form) and the page's file relative to the output folder.
 struct RunProgress {
-    double page = 0;
+    std::int64_t page = 0;
     QString percent;
     QString file;
 
@@ -69,7 +70,7 @@ struct RunProgress {
 
 // What a finished run made.
 struct RunSummary {
-    double pictures = 0;   // pages written
+    std::int64_t pictures = 0;  // pages written
     QString finished_at;   // the date and time it ended
     long seconds = 0;      // how long it took
 

@@ -189,7 +189,7 @@ private slots:
         QVERIFY(w->outcjg->isHidden());
         QVERIFY(!w->zdfj1->isEnabled());
         QCOMPARE(mk::runflag, 0);
-        QCOMPARE(mk::pageno, 11.0);
+        QCOMPARE(mk::pageno, std::int64_t(11));
     }
 
     void zdfj1_follows_zdfj_after_a_run() {
@@ -211,7 +211,7 @@ private slots:
         const int written = pages().size();
         QVERIFY(written >= 1 && written < 10);
         QCOMPARE(dialogs->messages[0].text.split('\r')[1], QString("共生成图片%1张").arg(written));
-        QCOMPARE(mk::pageno, written + 1.0);
+        QCOMPARE(mk::pageno, std::int64_t(written + 1));
     }
 
     void the_status_line_repeats_the_count() {

@@ -25,9 +25,8 @@ TEST(Failures, EachErrorIsToldOnceInBothLanguages) {
     EXPECT_EQ(said(disk, FailedIn::page).chinese, "图片无法生成：Path/File access error（错误 75）");
     EXPECT_EQ(said(disk, FailedIn::page).english, "a page could not be made: Path/File access error (error 75)");
 
-    // An overflow on the run's own path is the page counter passing 32767; on a
-    // worker it is only the encoder's.
-    EXPECT_TRUE(said(VbError::overflow(), FailedIn::run).chinese.contains("32767"));
+    // An overflow is told as what it is: page numbers no longer overflow.
+    EXPECT_EQ(said(VbError::overflow(), FailedIn::run).english, "generation failed: Overflow (error 6)");
     EXPECT_EQ(said(VbError::overflow(), FailedIn::page).english, "a page could not be made: Overflow (error 6)");
 
     EXPECT_EQ(said(std::runtime_error("disk gone"), FailedIn::run).english, "generation failed: disk gone");
