@@ -163,7 +163,9 @@ void gentpok::wjpg(const RunSettings& s) {
     // Every page handed over is on disk before the summary counts it.
     if (pipeline) pipeline->finish();
     if (host_.abandoned()) return;
-    host_.finished(summary(s));
+    RunSummary r = summary(s);
+    settle_stale_pages(s, r);
+    host_.finished(r);
     mk::runflag = 0;
     host_.playandstop(true);
 }
@@ -174,6 +176,17 @@ RunSummary gentpok::summary(const RunSettings& s) const {
     r.finished_at = QString::fromStdString(now_text());
     r.seconds = elapsed_seconds(mk::starttime, timer_seconds());
     return r;
+}
+
+// Known only now that the last page is written: every page this run wrote has a
+// number up to it, so nothing of this run can be taken for stale. Only a run that
+// reached the end of its text cleans; after a stop the rest of the book may be
+// just what the user still wants.
+void gentpok::settle_stale_pages(const RunSettings& s, RunSummary& r) {
+    if (!s.estimate) return;
+    const PageNaming naming{s.output_folder, s.prefix, QString::fromUtf16(s.format->extension), *s.estimate};
+    r.stale = find_stale_pages(naming, mk::pageno - 1);
+    if (s.clean_stale_pages && mk::runflag != 0) r.removed = remove_stale_pages(r.stale);
 }
 
 QString gentpok::getfname(std::int64_t& p) {
@@ -195,10 +208,7 @@ QString gentpok::page_path(const RunSettings& s, std::int64_t page) {
         base = s.output_folder + kSep + s.prefix;
     }
     if (!s.estimate) throw nothing_fits();
-    qsizetype w = std::max<qsizetype>(whole(*s.estimate).size(), 6);
-    const QString number = QString::number(page);
-    for (qsizetype k = 1; k <= w - number.size(); ++k) base += u'0';
-    return base + number + QString::fromUtf16(s.format->extension);
+    return base + page_number_text(page, *s.estimate) + QString::fromUtf16(s.format->extension);
 }
 
 QString gentpok::showstat(const RunSettings& s) {

@@ -42,6 +42,7 @@ private:
     QString showstat(const RunSettings& s);
     QString page_path(const RunSettings& s, std::int64_t page);
     RunSummary summary(const RunSettings& s) const;
+    void settle_stale_pages(const RunSettings& s, RunSummary& r);
 
     RunHost& host_;
     const RunSettings* run_ = nullptr;  // the settings of the run under way

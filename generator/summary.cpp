@@ -14,7 +14,14 @@ QString last_run_text(std::int64_t pictures) {
     return QStringLiteral("刚才生成了") + QString::number(pictures) + QStringLiteral("张图片!");
 }
 
-QStringList RunSummary::lines() const { return summary_lines(pictures, finished_at, seconds); }
+QStringList RunSummary::lines() const {
+    QStringList l = summary_lines(pictures, finished_at, seconds);
+    if (!stale.empty())
+        l << QStringLiteral("输出目录里还留有以前生成的%1张图片（%2 至 %3），不属于这本电子书。")
+                 .arg(stale.count())
+                 .arg(stale.files.front().name, stale.files.back().name);
+    return l;
+}
 
 QString RunProgress::title() const {
     return QStringLiteral("Pagiro电子书提示: 正在生成......") + file + QStringLiteral(" 大约完成") + percent + u'%';
