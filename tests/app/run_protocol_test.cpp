@@ -192,6 +192,19 @@ private slots:
         QCOMPARE(mk::pageno, std::int64_t(11));
     }
 
+    void a_second_shorter_run_tells_of_the_first_runs_pages() {
+        w->set_source_text(lines(80));  // 10 pages
+        w->startok->click();
+        w->set_source_text(lines(24));  // 3 pages
+        w->startok->click();
+        QCOMPARE(dialogs->messages.size(), 2);
+        const QStringList summary = dialogs->messages[1].text.split('\r');
+        QCOMPARE(summary.size(), 5);
+        QCOMPARE(summary[1], QString("共生成图片3张"));
+        QCOMPARE(summary[4], QString("输出目录里还留有以前生成的7张图片（kbwm000004.bmp 至 kbwm000010.bmp），不属于这本电子书。"));
+        QCOMPARE(pages().size(), 10);  // the window only tells; it removes nothing
+    }
+
     void zdfj1_follows_zdfj_after_a_run() {
         w->zdfj->setChecked(true);
         w->zdfj_click();
