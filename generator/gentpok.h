@@ -13,13 +13,13 @@
 
 namespace pagiro {
 
-// What the start button does: during a run it asks for a stop (false); otherwise
-// it starts a run and returns (true) when the run has ended. `started` runs just
-// before the run begins.
 // The highest page number a run writes: nine digits, far beyond any novel (ten
 // million characters make 125,000 classic pages), yet a bound on a runaway run.
 inline constexpr std::int64_t kLastPageNumber = 999'999'999;
 
+// What the start button does: during a run it asks for a stop (false); otherwise
+// it starts a run and returns (true) when the run has ended. `started` runs just
+// before the run begins.
 bool start_or_stop(RunHost& host, const std::function<void()>& started = {});
 
 class gentpok {
