@@ -76,7 +76,8 @@ const char* kUsage =
     "  --jobs N                    with several text files, convert N books side by side (default: 1)\n"
     "  --quiet                     no progress display\n"
     "\n"
-    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM.\n";
+    "Exit codes: 0 done, 1 the run (or one of several books) failed, 2 bad usage, 130/143 stopped by\n"
+    "Ctrl+C/SIGTERM.\n";
 
 struct UsageError {
     QString message;
