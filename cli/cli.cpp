@@ -14,6 +14,8 @@
 #include <optional>
 #include <unistd.h>
 
+#include "cli/typeset_options.h"
+#include "cli/usage.h"
 #include "generator/formats.h"
 #include "generator/gentpok.h"
 #include "generator/headless_host.h"
@@ -26,6 +28,8 @@
 #include "platform/surface.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
+#include "layout/qt_measurer.h"
+#include "render/devices.h"
 
 namespace pagiro {
 namespace {
@@ -37,6 +41,8 @@ void on_signal(int signo) {
     mk::runflag = 0;
 }
 
+const char* signal_name(int signo) { return signo == SIGINT ? "Ctrl+C (SIGINT)" : "SIGTERM"; }
+
 // Ctrl+C and SIGTERM are the stop button: the page being built is still written.
 void stop_on_signal() {
     if (g_signal != 0) mk::runflag = 0;
@@ -46,14 +52,18 @@ void quiet_qt_messages(QtMsgType type, const QMessageLogContext&, const QString&
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "pagiro: %s\n", qPrintable(message));
 }
 
-const char* kUsage =
+const char* kCommands =
     "Usage:\n"
     "  pagiro                           open the window\n"
     "  pagiro convert TEXTFILE... [options]\n"
     "                                   turn text files into numbered page pictures; with several,\n"
     "                                   each becomes a book of its own in DIR/<its name>/\n"
     "  pagiro --help | --version\n"
-    "\n"
+    "\n";
+
+const char* kConvertUsage = "Usage: pagiro convert TEXTFILE... [options]\n\n";
+
+const char* kOptions =
     "Options of convert (defaults are the window's):\n"
     "  -o, --output DIR            folder for the pages (default: 电子书 in the current folder)\n"
     "  --prefix TEXT               file-name prefix (default: kbwm)\n"
@@ -65,6 +75,7 @@ const char* kUsage =
     "  --background-color C        background colour (default: 16777215, white)\n"
     "                              C is a decimal 0x00BBGGRR value as the window holds it, or #RRGGBB\n"
     "  --background-picture FILE   a .jpg, .bmp or .gif drawn at the top-left of every page\n"
+    "                              (JPEG and BMP pages; GIF pages keep a plain, transparent background)\n"
     "  --format jpg|gif|bmp        picture format (default: gif)\n"
     "  --drop-empty-lines          drop empty lines\n"
     "  --volume-pages N            split into sub-folders 分卷1, 分卷2, ... of N pages each\n"
@@ -75,13 +86,10 @@ const char* kUsage =
     "                              (same prefix and extension, higher numbers) once the run has ended\n"
     "  --jobs N                    with several text files, convert N books side by side (default: 1)\n"
     "  --quiet                     no progress display\n"
+    "  -h, --help                  this text\n"
     "\n"
     "Exit codes: 0 done, 1 the run (or one of several books) failed, 2 bad usage, 130/143 stopped by\n"
-    "Ctrl+C/SIGTERM.\n";
-
-struct UsageError {
-    QString message;
-};
+    "Ctrl+C/SIGTERM (the pages written until then are complete, and the summary says how many).\n";
 
 // A whole number within [low, high], as the window's validation would accept it.
 QString whole_option(const QString& option, const QString& value, double low, double high, const char* what) {
@@ -129,13 +137,6 @@ public:
         label_ = label + QStringLiteral(": ");
     }
 
-    // Stale pages are told on standard error, in English, not in the summary.
-    void finished(const RunSummary& summary) override {
-        RunSummary told = summary;
-        told.stale = {};
-        HeadlessHost::finished(told);
-        tell_stale_pages(summary);
-    }
 
     void show_progress(const RunProgress& p) override {
         HeadlessHost::show_progress(p);
@@ -164,11 +165,30 @@ public:
         std::fflush(stderr);
     }
 
+    // Stale pages are told on standard error, in English, not in the summary.
+    void finished(const RunSummary& summary) override {
+        RunSummary told = summary;
+        told.stale = {};
+        HeadlessHost::finished(told);
+        tell_stale_pages(summary);
+        if (g_signal == 0) return;
+        // Not the end of the book: say so, and how much of it is on disk.
+        std::fprintf(stderr, "pagiro: stopped by %s; %lld page%s written, each complete\n", signal_name(g_signal),
+                     static_cast<long long>(summary.pictures), summary.pictures == 1 ? " was" : "s were");
+    }
+
 protected:
     void show_summary(const QStringList& lines) override {
         end_progress();
         if (!heading_.isEmpty()) std::printf("%s\n", qPrintable(heading_));
-        for (const QString& l : lines) std::printf("%s\n", qPrintable(l));
+        // A stopped run has not made the whole book: its first line says so, and
+        // there is no advice to copy the pages yet.
+        QStringList shown = lines;
+        if (g_signal != 0 && shown.size() == 4) {
+            shown.first() = QStringLiteral("电子书生成已停止!");
+            shown.removeLast();
+        }
+        for (const QString& l : shown) std::printf("%s\n", qPrintable(l));
         std::fflush(stdout);
     }
     void show_failure(const QString& english) override {
@@ -244,11 +264,20 @@ int convert_book(CliHost& host, const QString& file, const BookRun& run) {
         return 1;
     }
 
+    // A picture that cannot be read is the run's failure to report; one that can
+    // is worth a word when the pages will not show it.
+    const QFileInfo picture(host.text(Setting::c_bjtp).trimmed());
+    if (host.text(Setting::v_tpks) == u".gif" && picture.isFile() && picture.isReadable())
+        std::fprintf(stderr, "pagiro: GIF pages do not show a background picture; choose --format jpg or bmp to have "
+                             "it on the pages\n");
+
     const QString font_name = host.text(Setting::c_font);
     static bool font_told = false;  // once for a whole library
     if (!font_told && !QFontDatabase::families().contains(font_name)) {
         font_told = true;
-        const QString used = QFontInfo(page_font(font_name, 9)).family();
+        const QString used = host.page_options().layout == LayoutMode::typeset
+                                 ? typeset::resolved_family(font_name)
+                                 : QFontInfo(page_font(font_name, 9)).family();
         std::fprintf(stderr, "pagiro: the font \"%s\" is not installed; the pages use \"%s\" instead\n",
                      qPrintable(font_name), qPrintable(used));
     }
@@ -402,13 +431,23 @@ int convert(QGuiApplication& app) {
     const QCommandLineOption quiet(QStringList{"quiet"});
     const QCommandLineOption clean(QStringList{"clean"});
     const QCommandLineOption jobs_option = value_option({"jobs"}, "N");
+    const QCommandLineOption help(QStringList{"h", "help"});
     parser.addOptions({output, prefix, first, width, height, font, font_size, text_color, background_color,
                        background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet, clean,
-                       jobs_option});
+                       jobs_option, help});
+    add_typeset_options(parser);
 
     QStringList args = app.arguments();
     args.removeAt(1);  // "convert"
     if (!parser.parse(args)) throw UsageError{parser.errorText()};
+    if (parser.isSet(help)) {
+        std::printf("%s%s%s", kConvertUsage, kOptions, typeset_usage());
+        return 0;
+    }
+    if (devices_listed(parser)) {
+        std::printf("%s", typeset::device_listing().c_str());
+        return 0;
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) throw UsageError{QStringLiteral("convert needs the text file to convert")};
 
@@ -437,12 +476,13 @@ int convert(QGuiApplication& app) {
         host.set(Check::zdfj, true);
     }
     host.set(Check::qckh, parser.isSet(drop_empty));
-    if (parser.isSet(format)) {
+    if (parser.isSet(format) && layout_option(parser) == LayoutMode::classic) {
         const PageFormat* f = find_format_by_name(parser.value(format));
         if (!f) throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
+    apply_typeset_options(parser, host);
 
     TextEncoding enc = TextEncoding::Auto;
     if (parser.isSet(encoding)) {
@@ -474,15 +514,16 @@ int convert(QGuiApplication& app) {
 int run_cli(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s", kUsage);
+        std::printf("%s%s%s", kCommands, kOptions, typeset_usage());
         return 0;
     }
-    if (command == "--version") {
+    if (command == "--version" || command == "-v" || command == "-V" || command == "version") {
         std::printf("pagiro %s\n", PAGIRO_VERSION);
         return 0;
     }
     if (command != "convert") {
-        std::fprintf(stderr, "pagiro: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
+        std::fprintf(stderr, "pagiro: unknown command \"%s\"; the commands are convert, --help and --version\n%s",
+                     command.c_str(), kCommands);
         return 2;
     }
     // No display is needed: draw off-screen. Qt's own chatter (a missing runtime
@@ -496,6 +537,14 @@ int run_cli(int argc, char** argv) {
         std::fprintf(stderr, "pagiro: %s\nTry 'pagiro --help'.\n", qPrintable(e.message));
         return 2;
     }
+}
+
+int no_display() {
+    std::fprintf(stderr,
+                 "pagiro: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "To make pages without a display, use: pagiro convert TEXTFILE [options]  (see pagiro convert "
+                 "--help)\n");
+    return 2;
 }
 
 }  // namespace pagiro

@@ -42,6 +42,11 @@ void PagePipeline::finish() {
     throw_failure();
 }
 
+std::uint64_t PagePipeline::written() const {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+
 void PagePipeline::work() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -87,8 +92,12 @@ void PagePipeline::write_ready(std::unique_lock<std::mutex>& lock) {
             }
             page.write = nullptr;
             lock.lock();
+            if (!page.error) ++written_;
         }
-        if (page.error && !failure_) failure_ = to_run_failure(page.error, FailedIn::page);
+        if (page.error && !failure_) {
+            failure_ = to_run_failure(page.error, FailedIn::page);
+            failed_.store(true, std::memory_order_relaxed);
+        }
         ++next_write_;
         --in_flight_;
         room_.notify_one();

@@ -4,6 +4,7 @@
 // write the files strictly in page order (players list pictures in the order the
 // files were made). The number of pages in flight is bounded, so memory does not
 // grow with the book.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -36,6 +37,12 @@ public:
     // Waits until every queued page is written; throws the first failure.
     void finish();
 
+    // True once a page has failed: from then on nothing more is written, so the
+    // run draws no further page. Cheap enough to ask before every character.
+    bool failed() const { return failed_.load(std::memory_order_relaxed); }
+    // Pages written so far; they are the first ones handed over, in order.
+    std::uint64_t written() const;
+
     static unsigned default_workers();
 
 private:
@@ -54,7 +61,7 @@ private:
     void write_ready(std::unique_lock<std::mutex>& lock);
     void throw_failure();  // with the lock held
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     // Separate wake-ups, so that a page handed over wakes one worker and the run
     // waits for room.
     std::condition_variable work_;
@@ -70,7 +77,9 @@ private:
     std::size_t in_flight_ = 0;
     std::size_t max_in_flight_;
     bool closing_ = false;
+    std::uint64_t written_ = 0;
     std::optional<RunFailure> failure_;
+    std::atomic<bool> failed_{false};
     std::vector<std::thread> threads_;
 };
 
