@@ -440,7 +440,7 @@ void bd::startok_click() {
 void bd::v_2_dblclick() {
     if (mk::hasrun == 0) return;
     const QString first = c_qm->text();
-    double count = mk::pageno - (is_numeric(view(first)) ? text_to_double(view(first)) : 0);
+    const std::int64_t count = mk::pageno - (is_numeric(view(first)) ? std::llround(text_to_double(view(first))) : 0);
     dialogs_->message(this, last_run_text(count), QStringLiteral("系统提示"), DialogProvider::Icon::None);
 }
 
@@ -549,7 +549,8 @@ void bd::c_fontsize_validate() {
 }
 
 void bd::c_qm_validate() {
-    // Page numbers are 16-bit in the generator, so nothing above 32767 is kept.
+    // The first page number keeps its 16-bit range; the pages after it may go on
+    // far past 32767.
     set_if_changed(c_qm, validated(c_qm->text(), default_setting(Setting::c_qm), std::nullopt, true, 32767));
 }
 

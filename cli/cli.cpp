@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
@@ -61,12 +62,13 @@ void quiet_qt_messages(QtMsgType type, const QMessageLogContext&, const QString&
 const char* kCommands =
     "Usage:\n"
     "  pagiro                           open the window\n"
-    "  pagiro convert TEXTFILE [options]\n"
-    "                                   turn a text file into numbered page pictures\n"
+    "  pagiro convert TEXTFILE... [options]\n"
+    "                                   turn text files into numbered page pictures; with several,\n"
+    "                                   each becomes a book of its own in DIR/<its name>/\n"
     "  pagiro --help | --version\n"
     "\n";
 
-const char* kConvertUsage = "Usage: pagiro convert TEXTFILE [options]\n\n";
+const char* kConvertUsage = "Usage: pagiro convert TEXTFILE... [options]\n\n";
 
 const char* kOptions =
     "Options of convert (defaults are the window's):\n"
@@ -87,11 +89,14 @@ const char* kOptions =
     "  --encoding E                auto|gbk|gb18030|big5|utf-8|utf-16|utf-16le|utf-16be (default: auto,\n"
     "                              which tells them apart by how plausible the text reads)\n"
     "  --line-breaks auto|crlf     auto (default): LF, CR and CR LF all end a line; crlf: only CR LF does\n"
+    "  --clean                     remove the pages an earlier run left past this run's last page\n"
+    "                              (same prefix and extension, higher numbers) once the run has ended\n"
+    "  --jobs N                    with several text files, convert N books side by side (default: 1)\n"
     "  --quiet                     no progress display\n"
     "  -h, --help                  this text\n"
     "\n"
-    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143/129 stopped by Ctrl+C/SIGTERM/SIGHUP\n"
-    "(the pages written until then are complete, and the summary says how many).\n";
+    "Exit codes: 0 done, 1 the run (or one of several books) failed, 2 bad usage, 130/143/129 stopped by\n"
+    "Ctrl+C/SIGTERM/SIGHUP (the pages written until then are complete, and the summary says how many).\n";
 
 // A whole number within [low, high], as the window's validation would accept it.
 QString whole_option(const QString& option, const QString& value, double low, double high, const char* what) {
@@ -130,10 +135,20 @@ class CliHost : public HeadlessHost {
 public:
     explicit CliHost(bool quiet) : quiet_(quiet), tty_(isatty(STDERR_FILENO) == 1) {}
 
+    void set_clean(bool clean) { clean_ = clean; }
+    void set_quiet(bool quiet) { quiet_ = quiet; }
+    bool clean_stale_pages() const override { return clean_; }
+    // In a library: the line above the book's summary, and the book before its progress.
+    void set_book(const QString& heading, const QString& label) {
+        heading_ = heading;
+        label_ = label + QStringLiteral(": ");
+    }
+
+
     void show_progress(const RunProgress& p) override {
         HeadlessHost::show_progress(p);
         if (quiet_ || gone_) return;
-        const double pageno = p.page;
+        const long long pageno = p.page;
         const QString& percent = p.percent;
         const QString& file = p.file;
         auto now = std::chrono::steady_clock::now();
@@ -147,28 +162,34 @@ public:
             int filled = ok ? static_cast<int>(pct / 100 * 30) : 0;
             std::string bar(static_cast<std::size_t>(filled), '#');
             bar.resize(30, '.');
-            std::fprintf(stderr, "\r[%s] page %.0f  %s%%  %s\033[K", bar.c_str(), pageno, qPrintable(percent),
-                         qPrintable(file));
+            std::fprintf(stderr, "\r%s[%s] page %lld  %s%%  %s\033[K", qPrintable(label_), bar.c_str(), pageno,
+                         qPrintable(percent), qPrintable(file));
             drawn_ = true;
         } else {
-            std::fprintf(stderr, "page %.0f, about %s%% done, %s\n", pageno, qPrintable(percent), qPrintable(file));
+            std::fprintf(stderr, "%spage %lld, about %s%% done, %s\n", qPrintable(label_), pageno, qPrintable(percent),
+                         qPrintable(file));
         }
         // Whoever read the progress has gone (`pagiro convert … 2>&1 | head -1`): the
         // run goes on without it.
         if (std::fflush(stderr) != 0 || std::ferror(stderr)) gone_ = true;
     }
 
+    // Stale pages are told on standard error, in English, not in the summary.
     void finished(const RunSummary& summary) override {
-        HeadlessHost::finished(summary);
+        RunSummary told = summary;
+        told.stale = {};
+        HeadlessHost::finished(told);
+        tell_stale_pages(summary);
         if (g_signal == 0) return;
         // Not the end of the book: say so, and how much of it is on disk.
-        std::fprintf(stderr, "pagiro: stopped by %s; %.0f page%s written, each complete\n", signal_name(g_signal),
-                     summary.pictures, summary.pictures == 1 ? " was" : "s were");
+        std::fprintf(stderr, "pagiro: stopped by %s; %lld page%s written, each complete\n", signal_name(g_signal),
+                     static_cast<long long>(summary.pictures), summary.pictures == 1 ? " was" : "s were");
     }
 
 protected:
     void show_summary(const QStringList& lines) override {
         end_progress();
+        if (!heading_.isEmpty()) std::printf("%s\n", qPrintable(heading_));
         // A stopped run has not made the whole book: its first line says so, and
         // there is no advice to copy the pages yet.
         QStringList shown = lines;
@@ -185,6 +206,23 @@ protected:
     }
 
 private:
+    void tell_stale_pages(const RunSummary& s) {
+        const QString folder = text(Setting::c_ml);
+        auto range = [](const StalePages& p) {
+            return QStringLiteral("%1 to %2").arg(p.files.front().name, p.files.back().name);
+        };
+        if (!s.removed.empty())
+            std::fprintf(stderr, "pagiro: removed %lld older pages past this run's last page from %s (%s)\n",
+                         static_cast<long long>(s.removed.count()), qPrintable(folder), qPrintable(range(s.removed)));
+        if (!s.stale.empty()) {
+            const char* what = !clean_ ? "--clean removes them" : g_signal != 0 ? "not removed: the run was stopped"
+                                                                                 : "they could not be removed";
+            std::fprintf(stderr, "pagiro: warning: %lld older pages past this run's last page remain in %s (%s); %s\n",
+                         static_cast<long long>(s.stale.count()), qPrintable(folder), qPrintable(range(s.stale)), what);
+        }
+        std::fflush(stderr);
+    }
+
     void end_progress() {
         if (drawn_) std::fprintf(stderr, "\n");
         drawn_ = false;
@@ -193,10 +231,194 @@ private:
     bool quiet_;
     bool tty_;
     bool gone_ = false;  // standard error can no longer be written
+    bool clean_ = false;
+    QString heading_, label_;
     bool shown_ = false;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point last_{};
 };
+
+// How every text of one command is read and shown.
+struct BookRun {
+    TextEncoding encoding;
+    LineBreaks line_breaks;
+    bool quiet;
+};
+
+// Reads one text and runs it with the host's settings. The exit code of a run.
+int convert_book(CliHost& host, const QString& file, const BookRun& run) {
+    ReadFailure failure;
+    auto source = read_source_text(std::filesystem::path(file.toStdString()), run.encoding, run.line_breaks, failure);
+    if (source) {
+        try {
+            host.set(Setting::s_text, QString::fromStdU16String(source->text));
+        } catch (const std::bad_alloc&) {
+            failure = ReadFailure{ReadFailure::OutOfMemory, source->text.size() * 2, {}};
+            source.reset();
+        }
+    }
+    if (!source) {
+        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", qPrintable(file), failure.describe().c_str());
+        return 1;
+    }
+    if (!run.quiet) {
+        std::string how = std::string(encoding_name(source->encoding)) + (source->detected ? " (detected)" : "");
+        if (source->mended_line_breaks > 0)
+            how += ", " + std::to_string(source->mended_line_breaks) + " line breaks read as CR LF";
+        std::fprintf(stderr, "reading %s as %s\n", qPrintable(file), how.c_str());
+    }
+    source.reset();  // the run holds its own copy
+
+    if (host.text(Setting::v_tpks) == u".gif" && !XYGraphics::available()) {
+        std::fprintf(stderr, "pagiro: GIF pages cannot be made here; choose --format jpg or bmp\n");
+        return 1;
+    }
+
+    // A picture that cannot be read is the run's failure to report; one that can
+    // is worth a word when the pages will not show it.
+    const QFileInfo picture(host.text(Setting::c_bjtp).trimmed());
+    if (host.text(Setting::v_tpks) == u".gif" && picture.isFile() && picture.isReadable())
+        std::fprintf(stderr, "pagiro: GIF pages do not show a background picture; choose --format jpg or bmp to have "
+                             "it on the pages\n");
+
+    const QString font_name = host.text(Setting::c_font);
+    static bool font_told = false;  // once for a whole library
+    if (!font_told && !QFontDatabase::families().contains(font_name)) {
+        font_told = true;
+        const QString used = host.page_options().layout == LayoutMode::typeset
+                                 ? typeset::resolved_family(font_name)
+                                 : QFontInfo(page_font(font_name, 9)).family();
+        std::fprintf(stderr, "pagiro: the font \"%s\" is not installed; the pages use \"%s\" instead\n",
+                     qPrintable(font_name), qPrintable(used));
+    }
+
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGHUP, on_signal);
+    set_pump_handler(stop_on_signal);
+    host.start();
+    set_pump_handler(nullptr);
+
+    if (!host.failure().isEmpty()) return 1;
+    if (g_signal != 0) return 128 + g_signal;
+    return 0;
+}
+
+// The folder of each book of a library: the text file's name without its
+// extension. Two texts of one name would mix their pages, so that is refused.
+QStringList book_folder_names(const QStringList& texts) {
+    QStringList names;
+    for (const QString& text : texts) {
+        const QFileInfo info(text);
+        QString name = info.completeBaseName();
+        if (name.isEmpty() || name == u"." || name == u"..") name = info.fileName();
+        if (name.isEmpty() || name == u"." || name == u"..")
+            throw UsageError{QStringLiteral("\"%1\" does not name a text file").arg(text)};
+        const qsizetype same = names.indexOf(name);
+        if (same >= 0)
+            throw UsageError{QStringLiteral("%1 and %2 would share the book folder \"%3\"; rename one")
+                                 .arg(texts[same], text, name)};
+        names << name;
+    }
+    return names;
+}
+
+int exit_code(bool failed) {
+    if (g_signal != 0) return 128 + g_signal;
+    return failed ? 1 : 0;
+}
+
+// Each book as a child process of this program, `jobs` at a time: the run state
+// is the process's own, so books side by side share nothing. A child converts
+// the one book PAGIRO_BOOK names, quietly; its messages and summary are passed
+// on whole when it ends, so that the books' texts do not interleave.
+int convert_side_by_side(const QStringList& texts, int jobs, bool quiet) {
+    const qsizetype n = texts.size();
+    const bool tty = isatty(STDERR_FILENO) == 1;
+    std::vector<std::pair<qsizetype, std::unique_ptr<QProcess>>> running;
+    qsizetype next = 0, done = 0;
+    bool failed = false, stopping = false;
+    auto show_done = [&] {
+        if (quiet) return;
+        if (tty)
+            std::fprintf(stderr, "\r%lld of %lld books done\033[K", static_cast<long long>(done), static_cast<long long>(n));
+        else
+            std::fprintf(stderr, "%lld of %lld books done\n", static_cast<long long>(done), static_cast<long long>(n));
+        std::fflush(stderr);
+    };
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGHUP, on_signal);
+    while (next < n || !running.empty()) {
+        while (g_signal == 0 && next < n && std::ssize(running) < jobs) {
+            auto child = std::make_unique<QProcess>();
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("PAGIRO_BOOK"), QString::number(next));
+            child->setProcessEnvironment(env);
+            child->start(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1));
+            running.emplace_back(next++, std::move(child));
+        }
+        if (g_signal != 0 && !stopping) {
+            stopping = true;  // Ctrl+C reaches the children itself; SIGTERM and SIGHUP are passed on
+            for (auto& r : running) r.second->terminate();
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            QProcess& child = *it->second;
+            if (!child.waitForFinished(50) && child.state() != QProcess::NotRunning) {
+                ++it;
+                continue;
+            }
+            if (tty && !quiet) std::fprintf(stderr, "\r\033[K");
+            const QByteArray err = child.readAllStandardError(), out = child.readAllStandardOutput();
+            std::fwrite(err.constData(), 1, std::size_t(err.size()), stderr);
+            std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+            std::fflush(stdout);
+            // A child that crashed or could not start has said nothing itself.
+            const bool normal = child.exitStatus() == QProcess::NormalExit && child.error() != QProcess::FailedToStart;
+            const int code = child.exitCode();
+            if (!normal)
+                std::fprintf(stderr, "pagiro: the conversion of %s ended abnormally\n", qPrintable(texts[it->first]));
+            const bool stopped = code == 128 + SIGINT || code == 128 + SIGTERM || code == 128 + SIGHUP;
+            if (!normal || (code != 0 && !stopped)) failed = true;
+            ++done;
+            show_done();
+            it = running.erase(it);
+        }
+    }
+    if (tty && !quiet) std::fprintf(stderr, "\n");
+    return exit_code(failed);
+}
+
+// Several texts, each its own book in a folder of its own below `folder`.
+int convert_library(const CliHost& base, const QStringList& texts, const QString& folder, int jobs,
+                    const BookRun& run) {
+    const QStringList names = book_folder_names(texts);
+    const qsizetype n = texts.size();
+    auto one_book = [&](qsizetype k, bool quiet) {
+        CliHost host = base;
+        host.set_quiet(quiet);
+        host.set(Setting::c_ml, QDir(folder).filePath(names[k]));
+        host.set_book(QStringLiteral("%1 -> %2").arg(texts[k], host.text(Setting::c_ml)),
+                      QStringLiteral("book %1/%2 %3").arg(k + 1).arg(n).arg(texts[k]));
+        return convert_book(host, texts[k], BookRun{run.encoding, run.line_breaks, quiet});
+    };
+    bool ok = false;
+    const qsizetype only = qEnvironmentVariableIntValue("PAGIRO_BOOK", &ok);
+    if (ok && only >= 0 && only < n) return one_book(only, true);
+
+    // The books' common folder is made as a single book's would be: its parent must exist.
+    try {
+        CliHost host = base;
+        gentpok(host).chkpath(folder);
+    } catch (const RunFailure& f) {
+        std::fprintf(stderr, "pagiro: %s\n", qPrintable(f.english));
+        return 1;
+    }
+    if (jobs > 1) return convert_side_by_side(texts, jobs, run.quiet);
+    bool failed = false;
+    for (qsizetype k = 0; k < n && g_signal == 0; ++k) failed |= one_book(k, run.quiet) == 1;
+    return exit_code(failed);
+}
 
 int convert(QGuiApplication& app) {
     QCommandLineParser parser;
@@ -220,9 +442,12 @@ int convert(QGuiApplication& app) {
     const QCommandLineOption encoding = value_option({"encoding"}, "E");
     const QCommandLineOption line_breaks = value_option({"line-breaks"}, "MODE");
     const QCommandLineOption quiet(QStringList{"quiet"});
+    const QCommandLineOption clean(QStringList{"clean"});
+    const QCommandLineOption jobs_option = value_option({"jobs"}, "N");
     const QCommandLineOption help(QStringList{"h", "help"});
     parser.addOptions({output, prefix, first, width, height, font, font_size, text_color, background_color,
-                       background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet, help});
+                       background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet, clean,
+                       jobs_option, help});
     add_typeset_options(parser);
 
     QStringList args = app.arguments();
@@ -237,11 +462,10 @@ int convert(QGuiApplication& app) {
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1)
-        throw UsageError{positional.isEmpty() ? QStringLiteral("convert needs the text file to convert")
-                                              : QStringLiteral("convert takes one text file, not %1").arg(positional.size())};
+    if (positional.isEmpty()) throw UsageError{QStringLiteral("convert needs the text file to convert")};
 
     CliHost host(parser.isSet(quiet));
+    host.set_clean(parser.isSet(clean));
     host.set(Setting::c_ml, parser.isSet(output) ? parser.value(output)
                                                  : QDir::current().filePath(QStringLiteral("电子书")));
     if (parser.isSet(prefix)) {
@@ -289,60 +513,13 @@ int convert(QGuiApplication& app) {
         breaks = *b;
     }
 
-    const QString file = positional.first();
-    ReadFailure failure;
-    auto source = read_source_text(std::filesystem::path(file.toStdString()), enc, breaks, failure);
-    if (source) {
-        try {
-            host.set(Setting::s_text, QString::fromStdU16String(source->text));
-        } catch (const std::bad_alloc&) {
-            failure = ReadFailure{ReadFailure::OutOfMemory, source->text.size() * 2, {}};
-            source.reset();
-        }
-    }
-    if (!source) {
-        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", qPrintable(file), failure.describe().c_str());
-        return 1;
-    }
-    if (!parser.isSet(quiet)) {
-        std::string how = std::string(encoding_name(source->encoding)) + (source->detected ? " (detected)" : "");
-        if (source->mended_line_breaks > 0)
-            how += ", " + std::to_string(source->mended_line_breaks) + " line breaks read as CR LF";
-        std::fprintf(stderr, "reading %s as %s\n", qPrintable(file), how.c_str());
-    }
-    source.reset();  // the run holds its own copy
-
-    if (host.text(Setting::v_tpks) == u".gif" && !XYGraphics::available()) {
-        std::fprintf(stderr, "pagiro: GIF pages cannot be made here; choose --format jpg or bmp\n");
-        return 1;
-    }
-
-    // A picture that cannot be read is the run's failure to report; one that can
-    // is worth a word when the pages will not show it.
-    const QFileInfo picture(host.text(Setting::c_bjtp).trimmed());
-    if (host.text(Setting::v_tpks) == u".gif" && picture.isFile() && picture.isReadable())
-        std::fprintf(stderr, "pagiro: GIF pages do not show a background picture; choose --format jpg or bmp to have "
-                             "it on the pages\n");
-
-    const QString font_name = host.text(Setting::c_font);
-    if (!QFontDatabase::families().contains(font_name)) {
-        const QString used = host.page_options().layout == LayoutMode::typeset
-                                 ? typeset::resolved_family(font_name)
-                                 : QFontInfo(page_font(font_name, 9)).family();
-        std::fprintf(stderr, "pagiro: the font \"%s\" is not installed; the pages use \"%s\" instead\n",
-                     qPrintable(font_name), qPrintable(used));
-    }
-
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
-    std::signal(SIGHUP, on_signal);
-    set_pump_handler(stop_on_signal);
-    host.start();
-    set_pump_handler(nullptr);
-
-    if (!host.failure().isEmpty()) return 1;
-    if (g_signal != 0) return 128 + g_signal;
-    return 0;
+    const BookRun run{enc, breaks, parser.isSet(quiet)};
+    if (positional.size() == 1) return convert_book(host, positional.first(), run);
+    const QString folder = parser.isSet(output) ? parser.value(output) : QDir::current().filePath(QStringLiteral("电子书"));
+    const int jobs = parser.isSet(jobs_option)
+                         ? whole_option("jobs", parser.value(jobs_option), 1, 64, "books side by side").toInt()
+                         : 1;
+    return convert_library(host, positional, folder, jobs, run);
 }
 
 }  // namespace

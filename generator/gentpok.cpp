@@ -8,10 +8,8 @@
 #include "generator/run_state.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "platform/numbers.h"
 #include "platform/pump.h"
 #include "platform/staged_file.h"
-#include "platform/vb_error.h"
 
 namespace pagiro {
 namespace {
@@ -30,9 +28,9 @@ QString percent_text(double pct) {
     return s;
 }
 
-RunFailure page_number_overflow() {
-    return RunFailure(QStringLiteral("页码超过了32767，无法继续生成。已生成的图片都已保存。"),
-                      QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
+RunFailure page_number_limit() {
+    return RunFailure(QStringLiteral("页码超过了999999999，无法继续生成。已生成的图片都已保存。"),
+                      QStringLiteral("page numbers cannot go past 999999999; the pages up to it were written"));
 }
 
 }  // namespace
@@ -60,13 +58,10 @@ RunFailure unusable_folder(const QString& folder, const FolderError& e) {
 
 namespace {
 
-// A page number rounded to 16 bits, as the page counter holds it.
-double page_number(double p) {
-    try {
-        return to_i16(p);
-    } catch (const VbError&) {
-        throw page_number_overflow();
-    }
+// A page number the run can still name, or the failure that ends the run.
+std::int64_t page_number(std::int64_t p) {
+    if (p > kLastPageNumber) throw page_number_limit();
+    return p;
 }
 
 RunFailure nothing_fits() {
@@ -95,7 +90,8 @@ void gentpok::rtext() {
     mk::starttime = timer_seconds();
     // Counted from here, so that a run that fails before its first page (even in
     // making the output folder) counts none, not an earlier run's pages.
-    mk::pageno = first_page_number(host_);
+    const double first = first_page_number(host_);
+    mk::pageno = std::abs(first) <= double(kLastPageNumber) ? static_cast<std::int64_t>(first) : 0;
     host_.playandstop(false);
     auto fail = [this](const RunFailure& f) {
         mk::runflag = 0;
@@ -222,9 +218,15 @@ void gentpok::wjpg(const RunSettings& s) {
         if (pipeline) settle_after_error(*pipeline, s);
         throw;
     }
+    if (host_.abandoned()) {
+        release_folders();
+        return;
+    }
+    RunSummary r = summary(s);
+    // Stale pages are cleared while no other run can be writing into the folder.
+    settle_stale_pages(s, r);
     release_folders();
-    if (host_.abandoned()) return;
-    host_.finished(summary(s));
+    host_.finished(r);
     mk::runflag = 0;
     host_.playandstop(true);
 }
@@ -232,7 +234,7 @@ void gentpok::wjpg(const RunSettings& s) {
 void gentpok::settle_after_error(PagePipeline& pipeline, const RunSettings& s) {
     // A page counts once it is on disk: after a failure the counter is one past the
     // last page written, however far the drawing had got.
-    auto count_written = [&] { mk::pageno = s.first_page + double(pipeline.written()); };
+    auto count_written = [&] { mk::pageno = s.first_page + static_cast<std::int64_t>(pipeline.written()); };
     // A page that failed before this point is the failure to report.
     try {
         pipeline.finish();
@@ -251,7 +253,18 @@ RunSummary gentpok::summary(const RunSettings& s) const {
     return r;
 }
 
-QString gentpok::getfname(double& p) {
+// Known only now that the last page is written: every page this run wrote has a
+// number up to it, so nothing of this run can be taken for stale. Only a run that
+// reached the end of its text cleans; after a stop the rest of the book may be
+// just what the user still wants.
+void gentpok::settle_stale_pages(const RunSettings& s, RunSummary& r) {
+    if (!s.estimate) return;
+    const PageNaming naming{s.output_folder, s.prefix, QString::fromUtf16(s.format->extension), *s.estimate};
+    r.stale = find_stale_pages(naming, mk::pageno - 1);
+    if (s.clean_stale_pages && mk::runflag != 0) r.removed = remove_stale_pages(r.stale);
+}
+
+QString gentpok::getfname(std::int64_t& p) {
     p = page_number(p);
     mk::pageno = p;
     QString result;
@@ -281,13 +294,13 @@ void gentpok::hold_output_folder(const QString& folder) {
 
 void gentpok::release_folders() { output_.reset(); }
 
-QString gentpok::volume_name(const RunSettings& s, double page) const {
+QString gentpok::volume_name(const RunSettings& s, std::int64_t page) const {
     if (!s.volume_pages) return QString();
-    const double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
+    const double v = std::floor(double(page - s.first_page) / *s.volume_pages) + 1;
     return QStringLiteral("分卷") + whole(v);
 }
 
-PageFile gentpok::page_file(const RunSettings& s, double page) {
+PageFile gentpok::page_file(const RunSettings& s, std::int64_t page) {
     PageFile file;
     QString base = s.output_folder + kSep;
     file.folder = output_;
@@ -295,15 +308,11 @@ PageFile gentpok::page_file(const RunSettings& s, double page) {
     if (!volume.isEmpty()) {
         file.volume = QFile::encodeName(volume).toStdString();
         file.volume_path = base + volume;
-        file.first_in_volume = std::fmod(page - s.first_page, *s.volume_pages) == 0;
+        file.first_in_volume = std::fmod(double(page - s.first_page), *s.volume_pages) == 0;
         base += volume + kSep;
     }
     if (!s.estimate) throw nothing_fits();
-    qsizetype w = std::max<qsizetype>(whole(*s.estimate).size(), 6);
-    const QString number = whole(page);
-    QString name = s.prefix;
-    for (qsizetype k = 1; k <= w - number.size(); ++k) name += u'0';
-    name += number + QString::fromUtf16(s.format->extension);
+    const QString name = s.prefix + page_number_text(page, *s.estimate) + QString::fromUtf16(s.format->extension);
     file.path = base + name;
     file.name = QFile::encodeName(name).toStdString();
     return file;
@@ -312,7 +321,7 @@ PageFile gentpok::page_file(const RunSettings& s, double page) {
 PageFile gentpok::showstat(const RunSettings& s) {
     if (!s.estimate) throw nothing_fits();
     double estimate = *s.estimate == 0 ? 1 : *s.estimate;
-    double pct = std::nearbyint((mk::pageno - s.first_page_value) / estimate * 100 * 100) / 100;
+    double pct = std::nearbyint((double(mk::pageno) - s.first_page_value) / estimate * 100 * 100) / 100;
     if (pct >= 100) pct = 100;
     mk::pageno = page_number(mk::pageno);
     PageFile file = page_file(s, mk::pageno);

@@ -3,6 +3,7 @@
 // the settings once, then wjpg lays the text out, draws every page and has it
 // written; chkpath makes sure a folder exists; getfname names a page's file.
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +14,10 @@
 #include "generator/settings.h"
 
 namespace pagiro {
+
+// The highest page number a run writes: nine digits, far beyond any novel (ten
+// million characters make 125,000 classic pages), yet a bound on a runaway run.
+inline constexpr std::int64_t kLastPageNumber = 999'999'999;
 
 class PagePipeline;
 
@@ -41,21 +46,22 @@ public:
     void wtypeset(const RunSettings& settings);
     void chkpath(const QString& cs);
 
-    // The path of page p, whose number is rounded to 16 bits and written back (to
-    // p and to the page counter). During a run it names by the run's settings and
-    // the page's volume folder is made only when the page is written (so a failed
-    // run leaves no folder for pages it never wrote); otherwise it names by the
-    // host's settings as they are and makes the volume folder at once.
-    QString getfname(double& p);
+    // The path of page p, which also becomes the page counter. During a run it
+    // names by the run's settings and the page's volume folder is made only when
+    // the page is written (so a failed run leaves no folder for pages it never
+    // wrote); otherwise it names by the host's settings as they are and makes the
+    // volume folder at once. Throws RunFailure past kLastPageNumber.
+    QString getfname(std::int64_t& p);
 
 private:
     // The run's progress for the current page: the estimate's percentage, the
     // page's name (which pumps once), then the host's display.
     PageFile showstat(const RunSettings& s);
-    PageFile page_file(const RunSettings& s, double page);
+    PageFile page_file(const RunSettings& s, std::int64_t page);
     // The volume folder's name of a page; empty when volumes are off.
-    QString volume_name(const RunSettings& s, double page) const;
+    QString volume_name(const RunSettings& s, std::int64_t page) const;
     RunSummary summary(const RunSettings& s) const;
+    void settle_stale_pages(const RunSettings& s, RunSummary& r);
 
     // After an error during a run: waits for the pages in flight, sets the page
     // counter to the pages on disk, and throws an earlier page's failure if there

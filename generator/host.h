@@ -5,7 +5,9 @@
 // then either the summary or the failure.
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
+#include "generator/page_names.h"
 #include "generator/run_failure.h"
 #include "generator/typeset_settings.h"
 
@@ -60,7 +62,7 @@ QString default_setting(Setting s);
 // Where a run is: the page being made, how far through the estimate (percent,
 // in its shortest form) and the page's file relative to the output folder.
 struct RunProgress {
-    double page = 0;
+    std::int64_t page = 0;
     QString percent;
     QString file;
 
@@ -70,11 +72,16 @@ struct RunProgress {
 
 // What a finished run made.
 struct RunSummary {
-    double pictures = 0;   // pages written
+    std::int64_t pictures = 0;  // pages written
     QString finished_at;   // the date and time it ended
     long seconds = 0;      // how long it took
+    // Page files of an earlier run numbered past this run's last page: those still
+    // there, and those removed on the host's request.
+    StalePages stale;
+    StalePages removed;
 
-    QStringList lines() const;  // the four lines of the end-of-run message
+    // The four lines of the end-of-run message, and one more when stale pages remain.
+    QStringList lines() const;
 };
 
 class RunHost {
@@ -99,6 +106,9 @@ public:
     // True once the window has been closed during a run: the run stops where it
     // is, writes nothing more and shows no summary.
     virtual bool abandoned() const { return false; }
+    // Whether a run that reaches the end of its text removes the page files an
+    // earlier run left past its last page. The window never does; it only says so.
+    virtual bool clean_stale_pages() const { return false; }
 };
 
 }  // namespace pagiro

@@ -207,6 +207,7 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
     if (!s.format) throw unknown_format(format);
     s.background_picture = host.text(Setting::c_bjtp).trimmed();
     s.drop_empty_lines = host.checked(Check::qckh);
+    s.clean_stale_pages = host.clean_stale_pages();
     return s;
 }
 

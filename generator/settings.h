@@ -31,6 +31,7 @@ struct RunSettings {
     QString background_picture;       // c_bjtp trimmed; empty for none
     const PageFormat* format;         // v_tpks
     bool drop_empty_lines;            // qckh
+    bool clean_stale_pages;           // remove an earlier run's pages past this run's end
     std::optional<double> volume_pages;  // zdfj1 when zdfj is ticked: pages per volume folder
     PageStyle style;                     // where the lines go
     std::optional<double> estimate;      // pages the text should make; nothing when no character fits

@@ -8,9 +8,9 @@
 namespace pagiro {
 
 // The four lines of the end-of-run summary.
-QStringList summary_lines(double pictures, const QString& finished_at, long seconds);
+QStringList summary_lines(std::int64_t pictures, const QString& finished_at, long seconds);
 
 // The count shown by a double-click on the status line.
-QString last_run_text(double pictures);
+QString last_run_text(std::int64_t pictures);
 
 }  // namespace pagiro

@@ -190,7 +190,20 @@ private slots:
         QVERIFY(w->outcjg->isHidden());
         QVERIFY(!w->zdfj1->isEnabled());
         QCOMPARE(mk::runflag, 0);
-        QCOMPARE(mk::pageno, 11.0);
+        QCOMPARE(mk::pageno, std::int64_t(11));
+    }
+
+    void a_second_shorter_run_tells_of_the_first_runs_pages() {
+        w->set_source_text(lines(80));  // 10 pages
+        w->startok->click();
+        w->set_source_text(lines(24));  // 3 pages
+        w->startok->click();
+        QCOMPARE(dialogs->messages.size(), 2);
+        const QStringList summary = dialogs->messages[1].text.split('\r');
+        QCOMPARE(summary.size(), 5);
+        QCOMPARE(summary[1], QString("共生成图片3张"));
+        QCOMPARE(summary[4], QString("输出目录里还留有以前生成的7张图片（kbwm000004.bmp 至 kbwm000010.bmp），不属于这本电子书。"));
+        QCOMPARE(pages().size(), 10);  // the window only tells; it removes nothing
     }
 
     void zdfj1_follows_zdfj_after_a_run() {
@@ -212,7 +225,7 @@ private slots:
         const int written = pages().size();
         QVERIFY(written >= 1 && written < 10);
         QCOMPARE(dialogs->messages[0].text.split('\r')[1], QString("共生成图片%1张").arg(written));
-        QCOMPARE(mk::pageno, written + 1.0);
+        QCOMPARE(mk::pageno, std::int64_t(written + 1));
     }
 
     void the_status_line_repeats_the_count() {

@@ -28,7 +28,7 @@ TEST_F(Cli, HelpAndVersionWhereverAUserAsks) {
     for (const char* asked : {"--help", "-h"}) {
         Result r = run({"convert", asked});
         EXPECT_EQ(r.code, 0) << asked << r.err;
-        EXPECT_EQ(r.out.rfind("Usage: pagiro convert TEXTFILE [options]", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind("Usage: pagiro convert TEXTFILE... [options]", 0), 0u) << r.out;
         EXPECT_NE(r.out.find("--background-picture FILE"), std::string::npos);
         EXPECT_TRUE(r.err.empty()) << r.err;
     }

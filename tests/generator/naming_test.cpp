@@ -19,8 +19,8 @@ struct Naming : ::testing::Test {
         host.set(Setting::v_tpks, ".jpg");
         QDir().mkpath(dir.q("out"));
     }
-    QString name(double page) {
-        double p = page;
+    QString name(std::int64_t page) {
+        std::int64_t p = page;
         return generator.getfname(p);
     }
     QString rel(const QString& path) { return path.mid(dir.q("out").size() + 1); }
@@ -42,13 +42,35 @@ TEST_F(Naming, NumbersArePaddedToSixOrTheEstimateWidth) {
     EXPECT_EQ(rel(name(1)), "0000001.jpg");
 }
 
-TEST_F(Naming, PageNumbersRoundToSixteenBits) {
-    double p = 2.5;
-    EXPECT_EQ(rel(generator.getfname(p)), "kbwm000002.jpg");
-    EXPECT_EQ(p, 2);
-    EXPECT_EQ(mk::pageno, 2);
-    p = 32768;
-    EXPECT_THROW(generator.getfname(p), RunFailure);
+TEST_F(Naming, PageNumbersGoOnPast32767UpToTheirLimit) {
+    std::int64_t p = 32768;
+    EXPECT_EQ(rel(generator.getfname(p)), "kbwm032768.jpg");
+    EXPECT_EQ(mk::pageno, 32768);
+    EXPECT_EQ(rel(name(65536)), "kbwm065536.jpg");
+    EXPECT_EQ(rel(name(999999)), "kbwm999999.jpg");
+    // A number wider than the zero-fill keeps all its digits.
+    EXPECT_EQ(rel(name(1234567)), "kbwm1234567.jpg");
+    EXPECT_EQ(rel(name(kLastPageNumber)), "kbwm999999999.jpg");
+    p = kLastPageNumber + 1;
+    try {
+        generator.getfname(p);
+        ADD_FAILURE() << "a page past the limit was named";
+    } catch (const RunFailure& f) {
+        EXPECT_TRUE(f.chinese.startsWith("页码超过了999999999")) << f.chinese.toStdString();
+        EXPECT_FALSE(f.chinese.contains("32767"));
+    }
+    EXPECT_EQ(mk::pageno, kLastPageNumber);  // the counter is left at the last page named
+}
+
+TEST_F(Naming, VolumesPast32767CountFromTheFirstPage) {
+    host.set(Check::zdfj, true);
+    host.set(Setting::zdfj1, "30000");
+    EXPECT_EQ(rel(name(30000)), "分卷1/kbwm030000.jpg");
+    EXPECT_EQ(rel(name(30001)), "分卷2/kbwm030001.jpg");
+    EXPECT_EQ(rel(name(90001)), "分卷4/kbwm090001.jpg");
+    host.set(Setting::c_qm, "32767");
+    EXPECT_EQ(rel(name(62766)), "分卷1/kbwm062766.jpg");
+    EXPECT_EQ(rel(name(62767)), "分卷2/kbwm062767.jpg");
 }
 
 TEST_F(Naming, VolumeFoldersAreCreatedWhenNamed) {

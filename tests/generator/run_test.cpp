@@ -277,12 +277,18 @@ TEST_F(Runs, SettingsThatCannotMakeAPageAreRefusedBeforeTheFirstPage) {
     EXPECT_FALSE(host.running());
 }
 
-TEST_F(Runs, PageNumbersStopAt32767) {
+TEST_F(Runs, PageNumbersGoOnPast32767) {
     host.set(Setting::s_text, lines(40));  // 5 pages
     host.set(Setting::c_qm, "32765");
+    host.set(Check::zdfj, true);
+    host.set(Setting::zdfj1, "2");
     host.start();
-    EXPECT_EQ(pages(), (std::set<std::string>{"kbwm032765.bmp", "kbwm032766.bmp", "kbwm032767.bmp"}));
-    EXPECT_TRUE(host.failure_chinese().contains("32767"));
+    EXPECT_TRUE(host.failure().isEmpty()) << host.failure().toStdString();
+    EXPECT_EQ(pages(), (std::set<std::string>{"分卷1/kbwm032765.bmp", "分卷1/kbwm032766.bmp", "分卷2/kbwm032767.bmp",
+                                              "分卷2/kbwm032768.bmp", "分卷3/kbwm032769.bmp"}));
+    EXPECT_EQ(host.summary().value(1), "共生成图片5张");
+    EXPECT_EQ(host.status(), "正在生成第 32769 张图片");
+    EXPECT_EQ(mk::pageno, 32770);
     EXPECT_FALSE(host.running());
 }
 
