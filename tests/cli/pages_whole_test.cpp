@@ -32,13 +32,29 @@ struct PagesWhole : Cli {
 TEST_F(PagesWhole, KilledAtRandomMomentsNoPageUnderItsNameIsCutShort) {
     write("a.txt", gbk_lines(1800));  // 16 pages of 1500 x 1500, 6.75 MB each
     const std::uintmax_t page_bytes = 54u + 1500u * 1500u * 3u;
+    const std::vector<std::string> args{"convert", "a.txt", "-o", "out", "--format", "bmp", "--width", "1500",
+                                        "--height", "1500", "--quiet"};
+    // The kills fall within the time a whole run takes on this machine (the fastest
+    // of three, measured here), so that they land inside runs however fast or busy
+    // the machine is.
+    long long whole_ms = 0;
+    for (int k = 0; k < 3; ++k) {
+        fs::remove_all(dir / "out");
+        const auto start = std::chrono::steady_clock::now();
+        Result whole = run(args);
+        ASSERT_EQ(whole.code, 0) << whole.err;
+        const auto took = std::chrono::steady_clock::now() - start;
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+        whole_ms = k == 0 ? ms : std::min(whole_ms, ms);
+        ASSERT_EQ(files(dir / "out").size(), 16u);
+    }
+    fs::remove_all(dir / "out");
     std::mt19937 rng(13);
-    std::uniform_int_distribution<int> delay_ms(30, 700);
+    std::uniform_int_distribution<int> delay_ms(30, std::max(60, int(whole_ms) * 9 / 10));
     int killed = 0, killed_with_pages = 0, leftovers_seen = 0;
     for (int round = 0; round < 22; ++round) {
         SCOPED_TRACE(round);
-        pid_t pid = spawn({"convert", "a.txt", "-o", "out", "--format", "bmp", "--width", "1500", "--height", "1500",
-                           "--quiet"});
+        pid_t pid = spawn(args);
         std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(rng)));
         kill(pid, SIGKILL);
         Result r = finish(pid);
