@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <span>
 
@@ -31,6 +32,16 @@ struct PageFormat {
     // Runs on a worker thread. Nothing (and `reason`) when the page cannot be
     // encoded; the encoder classes may throw their own errors.
     std::optional<QByteArray> (*encode)(const QImage& page, const RunSettings& settings, QString* reason);
+    // The largest page the file can hold: pixels each way (the header's 16-bit
+    // fields), or, where the header counts the file's bytes instead, those bytes.
+    // 0 where the other bound applies.
+    std::uint32_t max_side;
+    std::uint64_t max_file_bytes;
+    // The file's size for a page of w × h pixels when the size fixes it (0 otherwise).
+    std::uint64_t (*file_bytes)(std::uint64_t w, std::uint64_t h);
+    // What a page holds in memory from the moment it is handed over until its file
+    // is written, beyond its own pixels: the encoder's working arrays and the file.
+    std::uint64_t (*encoding_bytes)(std::uint64_t w, std::uint64_t h);
 };
 
 std::span<const PageFormat> page_formats();

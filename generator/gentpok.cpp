@@ -2,10 +2,12 @@
 
 #include <cmath>
 
+#include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
 #include "platform/clock.h"
+#include "platform/file_names.h"
 #include "platform/folders.h"
 #include "platform/numbers.h"
 #include "platform/pump.h"
@@ -79,7 +81,7 @@ void gentpok::chkpath(const QString& cs) {
     if (cs.trimmed().isEmpty())
         throw RunFailure(QStringLiteral("没有指定输出目录。"), QStringLiteral("no output folder was given"));
     try {
-        create_folder(std::filesystem::path(cs.toStdString()));
+        create_folder(path_of(cs));
     } catch (const FolderError& e) {
         QString zh_reason, en_reason;
         switch (e.reason) {
@@ -118,7 +120,7 @@ void gentpok::wjpg(const RunSettings& s) {
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
     if (length > 0) {
-        pipeline.emplace();
+        pipeline.emplace(PagePipeline::default_workers(), kMaxPagesInFlight, kMaxBytesInFlight);
         writer.emplace(s, *pipeline);
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;

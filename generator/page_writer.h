@@ -5,6 +5,7 @@
 // which encodes it with the format's encoder and writes it in page order.
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -52,6 +53,7 @@ private:
     const RunSettings& settings_;
     PagePipeline& pipeline_;
     std::unique_ptr<PageCanvas> canvas_;
+    std::uint64_t page_bytes_;  // what a page holds in memory until it is written
 };
 
 }  // namespace pagiro

@@ -1,7 +1,9 @@
 #include "generator/page_writer.h"
 
+#include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/settings.h"
+#include "platform/file_names.h"
 #include "platform/numbers.h"
 #include "platform/page_file.h"
 #include "platform/surface.h"
@@ -97,10 +99,18 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 }
 
 PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
-    : settings_(settings), pipeline_(pipeline), canvas_(make_canvas(settings)) {}
+    : settings_(settings),
+      pipeline_(pipeline),
+      canvas_(make_canvas(settings)),
+      page_bytes_(page_memory(*settings.format, std::uint64_t(to_i32(settings.width)),
+                              std::uint64_t(to_i32(settings.height)), pipeline.workers())
+                      .per_page) {}
 
 void PageWriter::write_page(const std::function<QString()>& path) {
+    // The page's copy is made only once the pipeline has room for it.
+    pipeline_.wait_for_room(std::size_t(page_bytes_));
     QImage page = canvas_->copy();
+    if (page.isNull()) throw std::bad_alloc();
     QString file = path();
     canvas_->end_page();
     const RunSettings* settings = &settings_;
@@ -111,10 +121,10 @@ void PageWriter::write_page(const std::function<QString()>& path) {
         return [file, bytes = std::move(*bytes)] {
             std::string error;
             bool removed = false;
-            if (!write_page_file(file.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed))
+            if (!write_page_file(bytes_of_name(file), bytes.constData(), std::size_t(bytes.size()), error, &removed))
                 throw write_failure(file, QString::fromLocal8Bit(error.c_str()), removed);
         };
-    });
+    }, std::size_t(page_bytes_));
 }
 
 }  // namespace pagiro

@@ -45,9 +45,11 @@ struct SettingsSteps {
 // Throws RunFailure for the first setting that cannot make a run.
 RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps);
 
-// Whether a file-name prefix keeps every page inside the output folder and makes
-// names a phone's memory card can hold: no path separator, none of : * ? " < > |
-// and no control character.
-bool prefix_is_safe(const QString& prefix);
+// What is wrong with a file-name prefix, if anything. It must keep every page
+// inside the output folder and make names a phone's memory card can hold (no path
+// separator, none of : * ? " < > | and no control character), and it must not make
+// hidden files that a photo album does not list (a leading ".").
+enum class PrefixFault { none, unsafe_character, hidden };
+PrefixFault prefix_fault(const QString& prefix);
 
 }  // namespace pagiro
