@@ -1,12 +1,12 @@
 #include "cli.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <csignal>
 #include <cstdio>
 #include <new>
@@ -183,13 +183,6 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
-// The folder the program runs in, as the bytes the system gives.
-QString current_folder() {
-    std::error_code error;
-    const std::filesystem::path cwd = std::filesystem::current_path(error);
-    return error ? QStringLiteral(".") : name_from_bytes(cwd.native());
-}
-
 // Paths and names are taken as the bytes they are, not as the locale decodes them
 // (which turns a GBK file name into "����").
 int convert(const QStringList& arguments) {
@@ -227,7 +220,7 @@ int convert(const QStringList& arguments) {
 
     CliHost host(parser.isSet(quiet));
     host.set(Setting::c_ml, parser.isSet(output) ? parser.value(output)
-                                                 : current_folder() + QStringLiteral("/电子书"));
+                                                 : QDir(current_folder_name()).filePath(QStringLiteral("电子书")));
     if (parser.isSet(prefix)) {
         const QString p = parser.value(prefix);
         switch (prefix_fault(p)) {
@@ -346,10 +339,8 @@ int run_cli(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("PAGIRO_DEBUG")) qInstallMessageHandler(quiet_qt_messages);
     QGuiApplication app(argc, argv);
-    QStringList arguments;
-    for (int k = 0; k < argc; ++k) arguments << name_from_bytes(argv[k]);
     try {
-        return convert(arguments);
+        return convert(program_arguments(argc, argv));
     } catch (const UsageError& e) {
         std::fprintf(stderr, "pagiro: %s\nTry 'pagiro --help'.\n", bytes_of_name(e.message).c_str());
         return 2;

@@ -1,5 +1,8 @@
 #include "file_names.h"
 
+#include <QCoreApplication>
+#include <QDir>
+
 namespace pagiro {
 namespace {
 
@@ -92,6 +95,35 @@ std::string bytes_of_name(const QString& name) {
         }
     }
     return out;
+}
+
+std::filesystem::path path_of(const QString& name) {
+#ifdef _WIN32
+    return std::filesystem::path(name.toStdU16String());
+#else
+    return std::filesystem::path(bytes_of_name(name));
+#endif
+}
+
+QStringList program_arguments(int argc, char** argv) {
+#ifdef _WIN32
+    (void)argc, (void)argv;
+    return QCoreApplication::arguments();  // Windows hands them over as UTF-16
+#else
+    QStringList arguments;
+    for (int k = 0; k < argc; ++k) arguments << name_from_bytes(argv[k]);
+    return arguments;
+#endif
+}
+
+QString current_folder_name() {
+#ifdef _WIN32
+    return QDir::currentPath();
+#else
+    std::error_code error;
+    const std::filesystem::path cwd = std::filesystem::current_path(error);
+    return error ? QStringLiteral(".") : name_from_bytes(cwd.native());
+#endif
 }
 
 }  // namespace pagiro

@@ -6,6 +6,7 @@
 // from (Python calls this "surrogateescape"). Everything that turns such a text
 // back into a path or prints it goes through these functions.
 #include <QString>
+#include <QStringList>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -19,6 +20,12 @@ QString name_from_bytes(std::string_view bytes);
 // as UTF-8 (a lone surrogate of another kind as U+FFFD, which no file has).
 std::string bytes_of_name(const QString& name);
 
-inline std::filesystem::path path_of(const QString& name) { return std::filesystem::path(bytes_of_name(name)); }
+std::filesystem::path path_of(const QString& name);
+
+// The program's arguments, names among them kept as above.
+QStringList program_arguments(int argc, char** argv);
+
+// The folder the program runs in ("." when it cannot be told).
+QString current_folder_name();
 
 }  // namespace pagiro
