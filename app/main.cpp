@@ -8,12 +8,14 @@
 #include "app/bd.h"
 #include "app/window_pump.h"
 #include "cli/cli.h"
+#include "platform/display.h"
 
 int main(int argc, char** argv) {
     // A file-size limit makes a write fail (and the run say so) instead of
     // killing the program in the middle of a page.
     std::signal(SIGXFSZ, SIG_IGN);
     if (argc > 1) return pagiro::run_cli(argc, argv);
+    if (!pagiro::display_available()) return pagiro::no_display();
     QApplication app(argc, argv);
     // Every text of the window is Chinese; so are the buttons of Qt's own dialogs.
     QTranslator qt_texts;

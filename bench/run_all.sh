@@ -4,9 +4,12 @@
 #   - our JPEG encoder against libjpeg-turbo (bench/jpeg_bench);
 #   - a whole novel (~1.5 million characters, ~25,000 default JPEG pages) through
 #     our command line, a Pillow script doing the same job, and the floor of only
-#     writing the same files; with our peak memory.
+#     writing the same files; with our peak memory;
+#   - the same novel as typeset 480 x 800 8-bit grey PNG pages, ours against a
+#     Pillow script with a comparable greedy layout (bench/typeset_pillow.py).
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
-# PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3)
+# PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
+# PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 chars=${1:-1500000}
@@ -78,4 +81,27 @@ awk -v p="$pages" -v o="$ours" -v pp="$pillow_pages" -v pl="$pillow" -v f="$floo
   printf "ours / Pillow (pages per second): %.2fx   (goal: at least 10x)\n", (p/o)/(pp/pl);
   printf "ours / floor (time):               %.2fx   (goal: at most 3x)\n", o/f;
   printf "window / command line (time):      %.2fx   (goal: at most 1.5x)\n", w/o;
+}'
+
+echo
+echo "== typeset pages: $chars characters, 480 x 800, 8-bit grey PNG (wall and CPU seconds)"
+# Both sides are timed by the same clock and the same CPU count; the CPU figure
+# holds steady when other work shares the machine.
+rm -rf "$work/ours" "$work/pillow"
+sync
+/usr/bin/time -f "%e %U %S %M" -o "$work/ts_time" \
+  build-bench/pagiro convert "$work/novel.txt" -o "$work/ours" --layout typeset --format png --quiet >/dev/null
+read -r ts_wall ts_user ts_sys ts_rss <"$work/ts_time"
+ts_pages=$(ls "$work/ours" | wc -l)
+rm -rf "$work/ours"
+sync
+/usr/bin/time -f "%e %U %S" -o "$work/pil_time" \
+  /usr/bin/python3 bench/typeset_pillow.py "$work/novel.txt" "$work/pillow" ${PAGIRO_BENCH_PILLOW_PAGES:-} >/dev/null
+read -r pil_wall pil_user pil_sys <"$work/pil_time"
+pil_pages=$(ls "$work/pillow" | wc -l)
+awk -v p="$ts_pages" -v w="$ts_wall" -v c="$(echo "$ts_user + $ts_sys" | bc)" -v rss="$ts_rss" \
+    -v pp="$pil_pages" -v pw="$pil_wall" -v pc="$(echo "$pil_user + $pil_sys" | bc)" 'BEGIN {
+  printf "ours (command line): %d pages in %.2f s = %.0f pages/s (CPU %.2f s = %.0f pages/CPU-s), peak memory %.1f MB\n", p, w, p/w, c, p/c, rss/1024;
+  printf "Pillow script:       %d pages in %.2f s = %.1f pages/s (CPU %.2f s = %.1f pages/CPU-s)\n", pp, pw, pp/pw, pc, pp/pc;
+  printf "ours / Pillow (pages per second): %.1fx wall, %.1fx CPU   (goal: at least 10x)\n", (p/w)/(pp/pw), (p/c)/(pp/pc);
 }'

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
@@ -13,6 +14,8 @@
 #include <optional>
 #include <unistd.h>
 
+#include "cli/typeset_options.h"
+#include "cli/usage.h"
 #include "generator/formats.h"
 #include "generator/gentpok.h"
 #include "generator/page_limits.h"
@@ -29,6 +32,8 @@
 #include "platform/surface.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
+#include "layout/qt_measurer.h"
+#include "render/devices.h"
 
 namespace pagiro {
 namespace {
@@ -40,6 +45,8 @@ void on_signal(int signo) {
     mk::runflag = 0;
 }
 
+const char* signal_name(int signo) { return signo == SIGINT ? "Ctrl+C (SIGINT)" : "SIGTERM"; }
+
 // Ctrl+C and SIGTERM are the stop button: the page being built is still written.
 void stop_on_signal() {
     if (g_signal != 0) mk::runflag = 0;
@@ -49,13 +56,17 @@ void quiet_qt_messages(QtMsgType type, const QMessageLogContext&, const QString&
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "pagiro: %s\n", qPrintable(message));
 }
 
-const char* kUsage =
+const char* kCommands =
     "Usage:\n"
     "  pagiro                           open the window\n"
     "  pagiro convert TEXTFILE [options]\n"
     "                                   turn a text file into numbered page pictures\n"
     "  pagiro --help | --version\n"
-    "\n"
+    "\n";
+
+const char* kConvertUsage = "Usage: pagiro convert TEXTFILE [options]\n\n";
+
+const char* kOptions =
     "Options of convert (defaults are the window's):\n"
     "  -o, --output DIR            folder for the pages (default: 电子书 in the current folder)\n"
     "  --prefix TEXT               file-name prefix (default: kbwm)\n"
@@ -67,6 +78,7 @@ const char* kUsage =
     "  --background-color C        background colour (default: 16777215, white)\n"
     "                              C is a decimal 0x00BBGGRR value as the window holds it, or #RRGGBB\n"
     "  --background-picture FILE   a .jpg, .bmp or .gif drawn at the top-left of every page\n"
+    "                              (JPEG and BMP pages; GIF pages keep a plain, transparent background)\n"
     "  --format jpg|gif|bmp        picture format (default: gif)\n"
     "  --drop-empty-lines          drop empty lines\n"
     "  --volume-pages N            split into sub-folders 分卷1, 分卷2, ... of N pages each\n"
@@ -74,12 +86,10 @@ const char* kUsage =
     "                              which tells them apart by how plausible the text reads)\n"
     "  --line-breaks auto|crlf     auto (default): LF, CR and CR LF all end a line; crlf: only CR LF does\n"
     "  --quiet                     no progress display\n"
+    "  -h, --help                  this text\n"
     "\n"
-    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM.\n";
-
-struct UsageError {
-    QString message;
-};
+    "Exit codes: 0 done, 1 the run failed, 2 bad usage, 130/143 stopped by Ctrl+C/SIGTERM\n"
+    "(the pages written until then are complete, and the summary says how many).\n";
 
 // A whole number within [low, high], as the window's validation would accept it.
 QString whole_option(const QString& option, const QString& value, double low, double high, const char* what) {
@@ -159,10 +169,25 @@ public:
         std::fflush(stderr);
     }
 
+    void finished(const RunSummary& summary) override {
+        HeadlessHost::finished(summary);
+        if (g_signal == 0) return;
+        // Not the end of the book: say so, and how much of it is on disk.
+        std::fprintf(stderr, "pagiro: stopped by %s; %.0f page%s written, each complete\n", signal_name(g_signal),
+                     summary.pictures, summary.pictures == 1 ? " was" : "s were");
+    }
+
 protected:
     void show_summary(const QStringList& lines) override {
         end_progress();
-        for (const QString& l : lines) std::printf("%s\n", qPrintable(l));
+        // A stopped run has not made the whole book: its first line says so, and
+        // there is no advice to copy the pages yet.
+        QStringList shown = lines;
+        if (g_signal != 0 && shown.size() == 4) {
+            shown.first() = QStringLiteral("电子书生成已停止!");
+            shown.removeLast();
+        }
+        for (const QString& l : shown) std::printf("%s\n", qPrintable(l));
         std::fflush(stdout);
     }
     void show_failure(const QString& english) override {
@@ -207,12 +232,22 @@ int convert(const QStringList& arguments) {
     const QCommandLineOption encoding = value_option({"encoding"}, "E");
     const QCommandLineOption line_breaks = value_option({"line-breaks"}, "MODE");
     const QCommandLineOption quiet(QStringList{"quiet"});
+    const QCommandLineOption help(QStringList{"h", "help"});
     parser.addOptions({output, prefix, first, width, height, font, font_size, text_color, background_color,
-                       background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet});
+                       background_picture, format, drop_empty, volume_pages, encoding, line_breaks, quiet, help});
+    add_typeset_options(parser);
 
     QStringList args = arguments;
     args.removeAt(1);  // "convert"
     if (!parser.parse(args)) throw UsageError{parser.errorText()};
+    if (parser.isSet(help)) {
+        std::printf("%s%s%s", kConvertUsage, kOptions, typeset_usage());
+        return 0;
+    }
+    if (devices_listed(parser)) {
+        std::printf("%s", typeset::device_listing().c_str());
+        return 0;
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1)
         throw UsageError{positional.isEmpty() ? QStringLiteral("convert needs the text file to convert")
@@ -248,13 +283,14 @@ int convert(const QStringList& arguments) {
         host.set(Check::zdfj, true);
     }
     host.set(Check::qckh, parser.isSet(drop_empty));
-    if (parser.isSet(format)) {
+    if (parser.isSet(format) && layout_option(parser) == LayoutMode::classic) {
         const PageFormat* f = find_format_by_name(parser.value(format));
         if (!f) throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     page_size_allowed(host);
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
+    apply_typeset_options(parser, host);
 
     TextEncoding enc = TextEncoding::Auto;
     if (parser.isSet(encoding)) {
@@ -300,9 +336,18 @@ int convert(const QStringList& arguments) {
         return 1;
     }
 
+    // A picture that cannot be read is the run's failure to report; one that can
+    // is worth a word when the pages will not show it.
+    const QFileInfo picture(host.text(Setting::c_bjtp).trimmed());
+    if (host.text(Setting::v_tpks) == u".gif" && picture.isFile() && picture.isReadable())
+        std::fprintf(stderr, "pagiro: GIF pages do not show a background picture; choose --format jpg or bmp to have "
+                             "it on the pages\n");
+
     const QString font_name = host.text(Setting::c_font);
     if (!QFontDatabase::families().contains(font_name)) {
-        const QString used = QFontInfo(page_font(font_name, 9)).family();
+        const QString used = host.page_options().layout == LayoutMode::typeset
+                                 ? typeset::resolved_family(font_name)
+                                 : QFontInfo(page_font(font_name, 9)).family();
         std::fprintf(stderr, "pagiro: the font \"%s\" is not installed; the pages use \"%s\" instead\n",
                      qPrintable(font_name), qPrintable(used));
     }
@@ -323,15 +368,16 @@ int convert(const QStringList& arguments) {
 int run_cli(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s", kUsage);
+        std::printf("%s%s%s", kCommands, kOptions, typeset_usage());
         return 0;
     }
-    if (command == "--version") {
+    if (command == "--version" || command == "-v" || command == "-V" || command == "version") {
         std::printf("pagiro %s\n", PAGIRO_VERSION);
         return 0;
     }
     if (command != "convert") {
-        std::fprintf(stderr, "pagiro: unknown command \"%s\"\n\n%s", command.c_str(), kUsage);
+        std::fprintf(stderr, "pagiro: unknown command \"%s\"; the commands are convert, --help and --version\n%s",
+                     command.c_str(), kCommands);
         return 2;
     }
     // No display is needed: draw off-screen. Qt's own chatter (a missing runtime
@@ -345,6 +391,14 @@ int run_cli(int argc, char** argv) {
         std::fprintf(stderr, "pagiro: %s\nTry 'pagiro --help'.\n", bytes_of_name(e.message).c_str());
         return 2;
     }
+}
+
+int no_display() {
+    std::fprintf(stderr,
+                 "pagiro: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "To make pages without a display, use: pagiro convert TEXTFILE [options]  (see pagiro convert "
+                 "--help)\n");
+    return 2;
 }
 
 }  // namespace pagiro

@@ -6,16 +6,20 @@
 #include "jpeg/bmptojpg.h"
 #include "platform/surface.h"
 #include "platform/xygraphics.h"
+#include "render/png_writer.h"
 
 namespace pagiro {
 namespace {
 
-std::optional<QByteArray> jpg_page(const QImage& page, const RunSettings&, QString*) {
+QByteArray jpeg_of(const QImage& page, bool grey) {
     bmptojpg encoder;
+    if (grey) encoder.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
     encoder.SampleHDC(view_of(page), page.width(), page.height(), 0, 0);
     const std::vector<std::uint8_t> bytes = encoder.SaveBytes();
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
+
+std::optional<QByteArray> jpg_page(const QImage& page, const RunSettings&, QString*) { return jpeg_of(page, false); }
 
 // 24-bit rows padded to four bytes, after the 54-byte headers.
 std::uint64_t bmp_file_bytes(std::uint64_t w, std::uint64_t h) { return 54 + ((w * 3 + 3) & ~std::uint64_t(3)) * h; }
@@ -33,53 +37,88 @@ std::optional<QByteArray> bmp_page(const QImage& page, const RunSettings&, QStri
     return bytes;
 }
 
-// The background colour is the transparent one, as the GIF component marks it.
+// The background colour is the transparent one, as the GIF component marks it,
+// unless the run asks for an opaque page.
 std::optional<QByteArray> gif_page(const QImage& page, const RunSettings& s, QString* reason) {
-    return encode_gif(view_of(page), s.background_colour, reason);
+    return encode_gif(view_of(page), s.gif_transparent ? std::optional(s.background_colour) : std::nullopt, reason);
+}
+
+// Typeset pages are grey on the screens they are made for: one component.
+std::optional<QByteArray> grey_jpg_page(const QImage& page, const RunSettings&, QString*) { return jpeg_of(page, true); }
+
+std::optional<QByteArray> png_page(const QImage& page, const RunSettings& s, QString* reason) {
+    std::string error;
+    const std::vector<std::uint8_t> bytes = typeset::encode_png(page, s.png_kind, error);
+    if (bytes.empty()) {
+        *reason = QString::fromStdString(error);
+        return std::nullopt;
+    }
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
 // What a page holds while it is encoded and until it is written, beyond its pixels:
 // measured on 4000 × 4000 and 8000 × 8000 pages and rounded up. The JPEG encoder's
 // coefficients (two bytes a sample, 4:2:0) and its output with the copies made of
 // it; the GIF page's own picture and its output (LZW codes of up to 12 bits a
-// pixel); the BMP file and Qt's line buffers.
+// pixel); the BMP file and Qt's line buffers; the PNG rows and their compression.
 std::uint64_t jpg_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 6 * w * h; }
 std::uint64_t gif_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 4 * w * h; }
 std::uint64_t bmp_encoding_bytes(std::uint64_t w, std::uint64_t h) { return bmp_file_bytes(w, h) + w * h; }
+std::uint64_t png_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 4 * w * h; }
 std::uint64_t no_file_bytes(std::uint64_t, std::uint64_t) { return 0; }
 
 // The GIF screen and image descriptors hold the size in 16 bits. So does the JPEG
 // frame header, but libjpeg, which most viewers decode with, stops a little short.
+// PNG holds 31 bits each way, past any page a run can draw.
 constexpr std::uint32_t kGifMaxSide = 65535;
 constexpr std::uint32_t kJpegMaxSide = 65500;
+constexpr std::uint32_t kPngMaxSide = 0x7FFFFFFF;
 // Qt's BMP writer works out the file's size in a signed 32-bit number.
 constexpr std::uint64_t kBmpMaxFileBytes = 0x7FFFFFFF;
 
 constexpr PageFormat kFormats[] = {
-    {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page, kGifMaxSide, 0, no_file_bytes,
+    {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page, false, kGifMaxSide, 0, no_file_bytes,
      gif_encoding_bytes},
-    {u".jpg", "jpg", Canvas::surface, ProgressAt::every_line, jpg_page, kJpegMaxSide, 0, no_file_bytes,
+    {u".jpg", "jpg", Canvas::surface, ProgressAt::every_line, jpg_page, false, kJpegMaxSide, 0, no_file_bytes,
      jpg_encoding_bytes},
-    {u".bmp", "bmp", Canvas::surface, ProgressAt::every_line, bmp_page, 0, kBmpMaxFileBytes, bmp_file_bytes,
+    {u".bmp", "bmp", Canvas::surface, ProgressAt::every_line, bmp_page, false, 0, kBmpMaxFileBytes, bmp_file_bytes,
      bmp_encoding_bytes},
 };
 
-}  // namespace
+// A typeset page is laid out whole before it is named, so progress is per page.
+constexpr PageFormat kTypesetFormats[] = {
+    {u".png", "png", Canvas::typeset, ProgressAt::page_start, png_page, true, kPngMaxSide, 0, no_file_bytes,
+     png_encoding_bytes},
+    {u".jpg", "jpg", Canvas::typeset, ProgressAt::page_start, grey_jpg_page, false, kJpegMaxSide, 0, no_file_bytes,
+     jpg_encoding_bytes},
+    {u".gif", "gif", Canvas::typeset, ProgressAt::page_start, gif_page, false, kGifMaxSide, 0, no_file_bytes,
+     gif_encoding_bytes},
+    {u".bmp", "bmp", Canvas::typeset, ProgressAt::page_start, bmp_page, false, 0, kBmpMaxFileBytes, bmp_file_bytes,
+     bmp_encoding_bytes},
+};
 
-std::span<const PageFormat> page_formats() { return kFormats; }
-
-const PageFormat* find_format(const QString& extension) {
-    for (const PageFormat& f : kFormats)
+const PageFormat* by_extension(std::span<const PageFormat> table, const QString& extension) {
+    for (const PageFormat& f : table)
         if (extension == QStringView(f.extension)) return &f;
     return nullptr;
 }
 
-const PageFormat* find_format_by_name(const QString& name) {
+const PageFormat* by_name(std::span<const PageFormat> table, const QString& name) {
     QString n = name.toLower();
     if (n.startsWith(u'.')) n.remove(0, 1);
-    for (const PageFormat& f : kFormats)
+    for (const PageFormat& f : table)
         if (n == QLatin1String(f.name)) return &f;
     return nullptr;
 }
+
+}  // namespace
+
+std::span<const PageFormat> page_formats() { return kFormats; }
+std::span<const PageFormat> typeset_page_formats() { return kTypesetFormats; }
+
+const PageFormat* find_format(const QString& extension) { return by_extension(kFormats, extension); }
+const PageFormat* find_format_by_name(const QString& name) { return by_name(kFormats, name); }
+const PageFormat* find_typeset_format(const QString& extension) { return by_extension(kTypesetFormats, extension); }
+const PageFormat* find_typeset_format_by_name(const QString& name) { return by_name(kTypesetFormats, name); }
 
 }  // namespace pagiro

@@ -17,6 +17,7 @@ struct RunSettings;
 enum class Canvas {
     surface,        // the picture surface `gentp`
     gif_component,  // the GIF page component ("XY.Graphics"), a new picture per page
+    typeset,        // the typeset page renderer
 };
 
 // When the run names the page and reports progress, which also sets the order of
@@ -32,6 +33,9 @@ struct PageFormat {
     // Runs on a worker thread. Nothing (and `reason`) when the page cannot be
     // encoded; the encoder classes may throw their own errors.
     std::optional<QByteArray> (*encode)(const QImage& page, const RunSettings& settings, QString* reason);
+    // The encoder takes an 8-bit grey page as well as a colour one (typeset PNG),
+    // so grey pages need not be drawn in colour first.
+    bool takes_grey;
     // The largest page the file can hold: pixels each way (the header's 16-bit
     // fields), or, where the header counts the file's bytes instead, those bytes.
     // 0 where the other bound applies.
@@ -44,10 +48,16 @@ struct PageFormat {
     std::uint64_t (*encoding_bytes)(std::uint64_t w, std::uint64_t h);
 };
 
+// The classic pages' formats: the window's list.
 std::span<const PageFormat> page_formats();
+// The formats of typeset pages (png, jpg, gif, bmp), by the same extensions.
+std::span<const PageFormat> typeset_page_formats();
 // The format of this extension (".jpg"); nothing for any other text.
 const PageFormat* find_format(const QString& extension);
 // The format of this command-line name ("jpg", ".jpg", any case).
 const PageFormat* find_format_by_name(const QString& name);
+// The same two for typeset pages.
+const PageFormat* find_typeset_format(const QString& extension);
+const PageFormat* find_typeset_format_by_name(const QString& name);
 
 }  // namespace pagiro

@@ -59,6 +59,9 @@ gentpok::~gentpok() = default;
 
 void gentpok::rtext() {
     mk::starttime = timer_seconds();
+    // Counted from here, so that a run that fails before its first page (even in
+    // making the output folder) counts none, not an earlier run's pages.
+    mk::pageno = first_page_number(host_);
     host_.playandstop(false);
     auto fail = [this](const RunFailure& f) {
         mk::runflag = 0;
@@ -68,20 +71,27 @@ void gentpok::rtext() {
         host_.playandstop(true);
     };
     try {
-        const SettingsSteps steps{[this](const QString& folder) { chkpath(folder); },
-                                  [](std::int16_t first) { mk::pageno = first; }};
+        const SettingsSteps steps{[this](const QString& folder) { chkpath(folder); }};
         const RunSettings settings = read_run_settings(host_, steps);
-        wjpg(settings);
+        if (settings.layout == LayoutMode::typeset)
+            wtypeset(settings);
+        else
+            wjpg(settings);
     } catch (const std::exception&) {
         fail(to_run_failure(std::current_exception(), FailedIn::run));
     }
 }
 
-void gentpok::chkpath(const QString& cs) {
+void gentpok::chkpath(const QString& cs) { make_folder(cs); }
+
+bool make_folder(const QString& cs) {
     if (cs.trimmed().isEmpty())
         throw RunFailure(QStringLiteral("没有指定输出目录。"), QStringLiteral("no output folder was given"));
     try {
-        create_folder(path_of(cs));
+        const std::filesystem::path folder(path_of(cs));
+        if (folder_exists(folder)) return false;
+        create_folder(folder);
+        return true;
     } catch (const FolderError& e) {
         QString zh_reason, en_reason;
         switch (e.reason) {
@@ -111,11 +121,8 @@ void gentpok::wjpg(const RunSettings& s) {
     const std::u16string_view chars(reinterpret_cast<const char16_t*>(s.text.utf16()), std::size_t(s.text.size()));
     const auto length = static_cast<std::int64_t>(chars.size());
     const PageStyle& g = s.style;
-    run_ = &s;
-    struct EndOfRun {
-        const RunSettings*& run;
-        ~EndOfRun() { run = nullptr; }
-    } end_of_run{run_};
+    const RunScope scope(run_, s);
+    mk::pageno = s.first_page;
 
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
@@ -125,51 +132,75 @@ void gentpok::wjpg(const RunSettings& s) {
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;
 
-    auto running = [] { return mk::runflag != 0; };
+    // A failed write ends the run as a stop does, but at once: the page being
+    // drawn would never be written.
+    auto running = [&] { return mk::runflag != 0 && !(pipeline && pipeline->failed()); };
     auto pump_once = [] { pump(); };
     std::int32_t i = 1;
     std::u16string line;
     QString page_text;
-    while (i <= length && mk::runflag != 0) {
-        // A page is named (and its progress shown) once; naming it again only pumps.
-        QString path;
-        auto name_page = [&] {
-            if (path.isEmpty())
-                path = showstat(s);
-            else
-                pump();
-        };
-        if (progress_per_page) name_page();
-        pump();
-        writer->canvas().begin_page();
-        double n = 0;
-        page_text.clear();
-        host_.set_page_text(page_text);
-        while (n < g.lpp && i <= length && mk::runflag != 0) {
-            if (!progress_per_page) name_page();
+    try {
+        while (i <= length && running()) {
+            // A page is named (and its progress shown) once; naming it again only pumps.
+            QString path;
+            auto name_page = [&] {
+                if (path.isEmpty())
+                    path = showstat(s);
+                else
+                    pump();
+            };
+            if (progress_per_page) name_page();
             pump();
-            build_line(chars, i, g.cpl, line, running, pump_once);
-            if (line.empty() && s.drop_empty_lines) continue;
-            QString q = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
-            writer->canvas().draw_line(g.left, g.line_top(static_cast<int>(n)), q);
-            page_text += q;
+            writer->canvas().begin_page();
+            double n = 0;
+            page_text.clear();
             host_.set_page_text(page_text);
-            n += 1;
+            while (n < g.lpp && i <= length && running()) {
+                if (!progress_per_page) name_page();
+                pump();
+                build_line(chars, i, g.cpl, line, running, pump_once);
+                if (line.empty() && s.drop_empty_lines) continue;
+                QString q = QString::fromUtf16(line.data(), static_cast<qsizetype>(line.size()));
+                writer->canvas().draw_line(g.left, g.line_top(static_cast<int>(n)), q);
+                page_text += q;
+                host_.set_page_text(page_text);
+                n += 1;
+            }
+            if (host_.abandoned()) return;
+            if (pipeline->failed()) break;
+            writer->write_page(
+                [&] {
+                    if (path.isEmpty()) return getfname(mk::pageno);
+                    pump();
+                    return path;
+                },
+                volume_folder(s, mk::pageno));
+            mk::pageno += 1;
         }
-        if (host_.abandoned()) return;
-        writer->write_page([&] {
-            if (path.isEmpty()) return getfname(mk::pageno);
-            pump();
-            return path;
-        });
-        mk::pageno += 1;
+        // Every page handed over is on disk before the summary counts it.
+        if (pipeline) pipeline->finish();
+    } catch (...) {
+        if (pipeline) settle_after_error(*pipeline, s);
+        throw;
     }
-    // Every page handed over is on disk before the summary counts it.
-    if (pipeline) pipeline->finish();
     if (host_.abandoned()) return;
     host_.finished(summary(s));
     mk::runflag = 0;
     host_.playandstop(true);
+}
+
+void gentpok::settle_after_error(PagePipeline& pipeline, const RunSettings& s) {
+    // A page counts once it is on disk: after a failure the counter is one past the
+    // last page written, however far the drawing had got.
+    auto count_written = [&] { mk::pageno = s.first_page + double(pipeline.written()); };
+    // A page that failed before this point is the failure to report.
+    try {
+        pipeline.finish();
+    } catch (...) {
+        count_written();
+        throw;
+    }
+    count_written();
 }
 
 RunSummary gentpok::summary(const RunSettings& s) const {
@@ -187,21 +218,28 @@ QString gentpok::getfname(double& p) {
         throw page_number_overflow();
     }
     mk::pageno = p;
-    QString result = run_ ? page_path(*run_, p) : page_path(read_run_settings(host_, {}), p);
+    QString result;
+    if (run_) {
+        result = page_path(*run_, p);
+    } else {
+        const RunSettings s = read_run_settings(host_, {});
+        result = page_path(s, p);
+        const QString folder = volume_folder(s, p);
+        if (!folder.isEmpty()) chkpath(folder);
+    }
     pump();
     return result;
 }
 
+QString gentpok::volume_folder(const RunSettings& s, double page) {
+    if (!s.volume_pages) return QString();
+    const double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
+    return s.output_folder + kSep + QStringLiteral("分卷") + whole(v);
+}
+
 QString gentpok::page_path(const RunSettings& s, double page) {
-    QString base;
-    if (s.volume_pages) {
-        double v = std::floor((page - s.first_page) / *s.volume_pages) + 1;
-        QString folder = s.output_folder + kSep + QStringLiteral("分卷") + whole(v);
-        chkpath(folder);
-        base = folder + kSep + s.prefix;
-    } else {
-        base = s.output_folder + kSep + s.prefix;
-    }
+    const QString folder = volume_folder(s, page);
+    QString base = (folder.isEmpty() ? s.output_folder : folder) + kSep + s.prefix;
     if (!s.estimate) throw nothing_fits();
     qsizetype w = std::max<qsizetype>(whole(*s.estimate).size(), 6);
     const QString number = whole(page);

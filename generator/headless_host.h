@@ -14,9 +14,11 @@ public:
 
     void set(Setting s, const QString& value) { settings_[s] = value; }
     void set(Check c, bool value) { checks_[c] = value; }
+    void set(const PageOptions& options) { options_ = options; }
 
     QString text(Setting s) const override { return settings_.value(s); }
     bool checked(Check c) const override { return checks_.value(c, false); }
+    PageOptions page_options() const override { return options_; }
 
     void playandstop(bool cs) override { running_ = !cs; }
     void show_progress(const RunProgress& progress) override;
@@ -46,6 +48,7 @@ protected:
 private:
     QHash<Setting, QString> settings_;
     QHash<Check, bool> checks_;
+    PageOptions options_;
     QString title_, status_, page_text_, failure_, failure_zh_;
     QStringList summary_;
     bool running_ = false;

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "generator/run_failure.h"
+#include "generator/typeset_settings.h"
 
 namespace pagiro {
 
@@ -83,6 +84,8 @@ public:
     // Read at the start of a run only.
     virtual QString text(Setting s) const = 0;
     virtual bool checked(Check c) const = 0;
+    // The layout and the settings that go with it; classic unless the host says otherwise.
+    virtual PageOptions page_options() const { return {}; }
 
     virtual void playandstop(bool cs) = 0;  // true: idle, false: running
     // Once for each page, when it is first named; then the text of the page being

@@ -74,9 +74,12 @@ void PagePipeline::encode_and_write_here(Encode& encode) {
         Write write = encode();
         encode = nullptr;
         write();
+        std::lock_guard lock(mutex_);
+        ++written_;
     } catch (...) {
         std::lock_guard lock(mutex_);
         failure_ = to_run_failure(std::current_exception(), FailedIn::page);
+        failed_.store(true, std::memory_order_relaxed);
     }
 }
 
@@ -84,6 +87,11 @@ void PagePipeline::finish() {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [this] { return in_flight_ == 0; });
     throw_failure();
+}
+
+std::uint64_t PagePipeline::written() const {
+    std::lock_guard lock(mutex_);
+    return written_;
 }
 
 void PagePipeline::work() {
@@ -132,8 +140,12 @@ void PagePipeline::write_ready(std::unique_lock<std::mutex>& lock) {
             }
             page.write = nullptr;
             lock.lock();
+            if (!page.error) ++written_;
         }
-        if (page.error && !failure_) failure_ = to_run_failure(page.error, FailedIn::page);
+        if (page.error && !failure_) {
+            failure_ = to_run_failure(page.error, FailedIn::page);
+            failed_.store(true, std::memory_order_relaxed);
+        }
         ++next_write_;
         --in_flight_;
         bytes_in_flight_ -= page.bytes;

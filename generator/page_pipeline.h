@@ -6,6 +6,7 @@
 // memory grows neither with the book nor with the page size; one page is always let
 // through, however large. Workers that cannot be started (a process limit) leave
 // fewer; with none, the calling thread encodes and writes each page itself.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -47,6 +48,12 @@ public:
     // Waits until every queued page is written; throws the first failure.
     void finish();
 
+    // True once a page has failed: from then on nothing more is written, so the
+    // run draws no further page. Cheap enough to ask before every character.
+    bool failed() const { return failed_.load(std::memory_order_relaxed); }
+    // Pages written so far; they are the first ones handed over, in order.
+    std::uint64_t written() const;
+
     static unsigned default_workers();
     // The workers that did start.
     unsigned workers() const { return unsigned(threads_.size()); }
@@ -72,7 +79,7 @@ private:
     void throw_failure();  // with the lock held
     void wait_for_room(std::unique_lock<std::mutex>& lock, std::size_t bytes);
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     // Separate wake-ups, so that a page handed over wakes one worker and the run
     // waits for room.
     std::condition_variable work_;
@@ -90,7 +97,9 @@ private:
     std::size_t bytes_in_flight_ = 0;
     std::size_t max_bytes_in_flight_;
     bool closing_ = false;
+    std::uint64_t written_ = 0;
     std::optional<RunFailure> failure_;
+    std::atomic<bool> failed_{false};
     std::vector<std::thread> threads_;
 };
 

@@ -39,6 +39,12 @@ std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings);
 // are the page's kept lines (LaidOutPage::lines), slot 0 first.
 QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>& lines);
 
+// Hands a finished page over to the pipeline: its worker encodes it with the
+// settings' format and writes it to `file` in page order, making `folder` (when
+// not empty) just before. The page holds `bytes` of memory until it is written.
+void hand_over(PagePipeline& pipeline, const RunSettings& settings, QImage page, QString file,
+               const QString& folder = {}, std::size_t bytes = 0);
+
 class PageWriter {
 public:
     // `settings` and `pipeline` outlive the writer.
@@ -46,8 +52,10 @@ public:
 
     PageCanvas& canvas() { return *canvas_; }
     // Hands the finished page over to be written; `path` names its file at the
-    // point the run has always named it, after the page is drawn.
-    void write_page(const std::function<QString()>& path);
+    // point the run has always named it, after the page is drawn. `folder`, when
+    // not empty, is made just before the file is written, in page order, so that
+    // no folder is made for a page that is never written.
+    void write_page(const std::function<QString()>& path, const QString& folder = {});
 
 private:
     const RunSettings& settings_;

@@ -1,5 +1,8 @@
 #include "generator/page_writer.h"
 
+#include <filesystem>
+
+#include "generator/gentpok.h"
 #include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/settings.h"
@@ -27,18 +30,21 @@ QImage copy_of(const PixelView& v) {
     return QImage(v.data, v.width, v.height, v.stride, QImage::Format_RGB32).copy();
 }
 
+// Loads the background picture onto a surface; throws RunFailure when it cannot be read.
+void load_background(PageSurface& surface, const QString& picture) {
+    if (picture.isEmpty()) return;
+    QString error;
+    if (!surface.set_background_picture(picture, &error))
+        throw RunFailure(QStringLiteral("背景图片无法载入：%1（%2）").arg(picture, error),
+                         QStringLiteral("cannot load the background picture %1: %2").arg(picture, error));
+}
+
 // The picture surface, made once per run and cleared for every page.
 class SurfaceCanvas : public PageCanvas {
 public:
     explicit SurfaceCanvas(const RunSettings& s) {
         surface_.set_size(to_i32(s.width), to_i32(s.height));
-        if (!s.background_picture.isEmpty()) {
-            QString error;
-            if (!surface_.set_background_picture(s.background_picture, &error))
-                throw RunFailure(QStringLiteral("背景图片无法载入：%1（%2）").arg(s.background_picture, error),
-                                 QStringLiteral("cannot load the background picture %1: %2")
-                                     .arg(s.background_picture, error));
-        }
+        load_background(surface_, s.background_picture);
         surface_.set_font(s.font, s.font_size);
         surface_.set_colors(s.text_colour, s.background_colour);
     }
@@ -58,11 +64,16 @@ private:
 // marked transparent.
 class GifCanvas : public PageCanvas {
 public:
-    explicit GifCanvas(const RunSettings& s) : settings_(s) {}
+    explicit GifCanvas(const RunSettings& s) : settings_(s) {
+        // GIF pages never show the background picture, but one that cannot be read
+        // is a mistake in the settings all the same, whatever the format.
+        PageSurface probe;
+        load_background(probe, s.background_picture);
+    }
 
     void begin_page() override {
         gif_.New(settings_.width, settings_.height, settings_.background_colour);
-        gif_.IsTrans(true);
+        gif_.IsTrans(settings_.gif_transparent);
         gif_.TransColor(settings_.background_colour);
     }
     void draw_line(double left, double top, const QString& line) override {
@@ -83,6 +94,7 @@ std::unique_ptr<PageCanvas> make_canvas(const RunSettings& settings) {
     switch (settings.format->canvas) {
     case Canvas::surface: return std::make_unique<SurfaceCanvas>(settings);
     case Canvas::gif_component: return std::make_unique<GifCanvas>(settings);
+    case Canvas::typeset: break;  // drawn by the page renderer, not line by line
     }
     return nullptr;
 }
@@ -106,25 +118,35 @@ PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
                               std::uint64_t(to_i32(settings.height)), pipeline.workers())
                       .per_page) {}
 
-void PageWriter::write_page(const std::function<QString()>& path) {
+void PageWriter::write_page(const std::function<QString()>& path, const QString& folder) {
     // The page's copy is made only once the pipeline has room for it.
     pipeline_.wait_for_room(std::size_t(page_bytes_));
     QImage page = canvas_->copy();
     if (page.isNull()) throw std::bad_alloc();
     QString file = path();
     canvas_->end_page();
-    const RunSettings* settings = &settings_;
-    pipeline_.submit([page = std::move(page), file = std::move(file), settings]() -> PagePipeline::Write {
+    hand_over(pipeline_, settings_, std::move(page), std::move(file), folder, std::size_t(page_bytes_));
+}
+
+void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage page, QString file,
+               const QString& folder, std::size_t bytes) {
+    const RunSettings* settings = &run_settings;
+    pipeline.submit([page = std::move(page), file = std::move(file), folder, settings]() -> PagePipeline::Write {
         QString reason;
         std::optional<QByteArray> bytes = settings->format->encode(page, *settings, &reason);
         if (!bytes) throw write_failure(file, reason);
-        return [file, bytes = std::move(*bytes)] {
+        return [file, folder, bytes = std::move(*bytes)] {
+            const bool made = !folder.isEmpty() && make_folder(folder);
             std::string error;
             bool removed = false;
-            if (!write_page_file(bytes_of_name(file), bytes.constData(), std::size_t(bytes.size()), error, &removed))
+            if (!write_page_file(bytes_of_name(file), bytes.constData(), std::size_t(bytes.size()), error, &removed)) {
+                // A volume folder made for this page alone goes with it.
+                std::error_code ignored;
+                if (made) std::filesystem::remove(path_of(folder), ignored);
                 throw write_failure(file, QString::fromLocal8Bit(error.c_str()), removed);
+            }
         };
-    }, std::size_t(page_bytes_));
+    }, bytes);
 }
 
 }  // namespace pagiro

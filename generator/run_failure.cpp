@@ -15,9 +15,6 @@ RunFailure to_run_failure(std::exception_ptr error, FailedIn where) {
     } catch (const RunFailure& f) {
         return f;
     } catch (const VbError& e) {
-        if (run && e.number() == 6)
-            return RunFailure(QStringLiteral("页码超过了32767，无法继续生成。已生成的图片都已保存。"),
-                              QStringLiteral("page numbers cannot go past 32767; the pages up to 32767 were written"));
         const QString d = QString::fromStdString(e.description());
         return RunFailure(zh + QStringLiteral("%1（错误 %2）").arg(d).arg(e.number()),
                           en + QStringLiteral("%1 (error %2)").arg(d).arg(e.number()));

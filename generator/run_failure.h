@@ -19,8 +19,9 @@ struct RunFailure : std::runtime_error {
 enum class FailedIn { run, page };
 
 // Any error as the user is told of it: a RunFailure as it is, the encoder classes'
-// numbered errors (VbError) and anything else in words. On the run's own path
-// error 6 is the page counter passing 32767.
+// numbered errors (VbError) and anything else in words. The page counter passing
+// 32767 and a setting out of range are RunFailures of their own, so an overflow
+// that reaches here is named only by its number.
 RunFailure to_run_failure(std::exception_ptr error, FailedIn where);
 
 }  // namespace pagiro

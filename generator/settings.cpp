@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <QStringList>
+#include <cmath>
 
 #include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
@@ -27,14 +28,24 @@ constexpr SettingName kSettingNames[] = {
     {Setting::zdfj1, u"分卷页数", "pages per volume"},
 };
 
+const SettingName& name_of(Setting s);
+
 RunFailure not_a_number(Setting s, const QString& value) {
-    for (const auto& n : kSettingNames) {
-        if (n.setting == s)
-            return RunFailure(QStringLiteral("设置“%1”不是有效的数字：“%2”").arg(QString::fromUtf16(n.zh), value),
-                              QStringLiteral("the %1 \"%2\" is not a number").arg(QLatin1String(n.en), value));
-    }
-    return RunFailure(QStringLiteral("设置不是有效的数字：“%1”").arg(value),
-                      QStringLiteral("\"%1\" is not a number").arg(value));
+    const SettingName& n = name_of(s);
+    return RunFailure(QStringLiteral("设置“%1”不是有效的数字：“%2”").arg(QString::fromUtf16(n.zh), value),
+                      QStringLiteral("the %1 \"%2\" is not a number").arg(QLatin1String(n.en), value));
+}
+
+const SettingName& name_of(Setting s) {
+    for (const auto& n : kSettingNames)
+        if (n.setting == s) return n;
+    std::abort();  // every numeric setting has a name
+}
+
+RunFailure out_of_range(Setting s, const QString& value) {
+    const SettingName& n = name_of(s);
+    return RunFailure(QStringLiteral("设置“%1”超出范围：%2").arg(QString::fromUtf16(n.zh), value),
+                      QStringLiteral("the %1 %2 is out of range").arg(QLatin1String(n.en), value));
 }
 
 double number_of(Setting s, const QString& value) {
@@ -42,22 +53,96 @@ double number_of(Setting s, const QString& value) {
     return text_to_double(view(value));
 }
 
-// A colour must fit the 32-bit value the drawing takes.
-std::uint32_t colour_of(Setting s, const QString& value) {
-    const double c = number_of(s, value);
-    if (c < -2147483648.5 || c >= 2147483647.5) throw not_a_number(s, value);
-    return static_cast<std::uint32_t>(to_i32(c));
+// A number that the drawing takes as a 32-bit whole number (a colour, a page size).
+double fits_32_bits(Setting s, const QString& value) {
+    const double v = number_of(s, value);
+    try {
+        to_i32(v);
+    } catch (const VbError&) {
+        throw out_of_range(s, value);
+    }
+    return v;
 }
 
-RunFailure unknown_format(const QString& text) {
+std::uint32_t colour_of(Setting s, const QString& value) {
+    return static_cast<std::uint32_t>(to_i32(fits_32_bits(s, value)));
+}
+
+RunFailure unknown_format(const QString& text, std::span<const PageFormat> formats = page_formats()) {
     QStringList known;
-    for (const PageFormat& f : page_formats()) known << QString::fromUtf16(f.extension);
+    for (const PageFormat& f : formats) known << QString::fromUtf16(f.extension);
     return RunFailure(QStringLiteral("图片格式“%1”无法识别，只能是%2。").arg(text, known.join(QStringLiteral("、"))),
                       QStringLiteral("the picture format \"%1\" is unknown; it must be %2")
                           .arg(text, known.join(QStringLiteral(", "))));
 }
 
+bool is_grey(std::uint32_t colour) {
+    return (colour & 0xFF) == ((colour >> 8) & 0xFF) && (colour & 0xFF) == ((colour >> 16) & 0xFF);
+}
+
+// What a PNG page holds: colour when a colour is not grey, else as many grey
+// levels as the screen shows (crisp black-and-white ink needs one bit).
+typeset::PngKind png_kind_of(const RunSettings& s) {
+    if (!is_grey(s.text_colour) || !is_grey(s.background_colour)) return typeset::PngKind::colour;
+    const bool black_and_white = (s.text_colour == 0 || s.text_colour == 0xFFFFFF) &&
+                                 (s.background_colour == 0 || s.background_colour == 0xFFFFFF);
+    if (s.typeset.grey_levels == 2 || (s.typeset.mono && black_and_white)) return typeset::PngKind::grey1;
+    if (s.typeset.grey_levels == 4) return typeset::PngKind::grey2;
+    return typeset::PngKind::grey8;
+}
+
+// Roughly the characters a page holds over the text: a full box of em-wide
+// characters at the line pitch, as the classic estimate counts a full grid.
+std::optional<double> typeset_estimate(const typeset::Style& style, qsizetype length) {
+    const double em = style.font_pixels();
+    const double per_line = std::floor(style.box_width() / em);
+    const double lines = std::floor((style.box_height() - em) / (em * style.line_spacing)) + 1;
+    if (per_line < 1 || lines < 1) return std::nullopt;
+    return std::floor(static_cast<double>(length) / (per_line * lines));
+}
+
+// The rest of the settings of a typeset run, after the ones both layouts share.
+void read_typeset_settings(RunSettings& s, const TypesetRequest& request, const RunHost& host) {
+    s.typeset = request;
+    s.typeset.style = typeset_style(request, s.width, s.height, s.font, s.font_size);
+    const typeset::Style& style = s.typeset.style;
+    // A page is one picture in memory, several of them in flight at once.
+    if (style.page_width > 16384 || style.page_height > 16384)
+        throw RunFailure(QStringLiteral("页面太大：宽和高最多16384像素。"),
+                         QStringLiteral("typeset pages are at most 16384 x 16384 pixels"));
+    const QString problem = style.check();
+    if (!problem.isEmpty())
+        throw RunFailure(QStringLiteral("排版设置无法使用：%1").arg(problem), problem);
+    if (request.chapter_pattern) {
+        QString error;
+        std::optional<typeset::ChapterRule> rule = typeset::ChapterRule::from_pattern(*request.chapter_pattern, error);
+        if (!rule)
+            throw RunFailure(QStringLiteral("章节标题的正则表达式无法使用：%1").arg(error),
+                             QStringLiteral("the chapter pattern cannot be used: %1").arg(error));
+        s.chapter_rule = *rule;
+    }
+    s.estimate = typeset_estimate(style, s.text.size());
+    if (!s.estimate) throw RunFailure(QStringLiteral("页面放不下文字。"), QStringLiteral("no text fits on the page"));
+
+    const QString format = host.text(Setting::v_tpks);
+    s.format = find_typeset_format(format);
+    if (!s.format) throw unknown_format(format, typeset_page_formats());
+    // Typeset pages draw no background picture, and runs of empty lines are one
+    // paragraph gap there whether or not they are dropped.
+    s.png_kind = png_kind_of(s);
+}
+
 }  // namespace
+
+typeset::Style typeset_style(const TypesetRequest& request, double width, double height, const QString& font,
+                             double font_size) {
+    typeset::Style style = request.style;
+    style.page_width = to_i32(width);
+    style.page_height = to_i32(height);
+    style.font_family = font;
+    style.font_size_pt = font_size;
+    return style;
+}
 
 PrefixFault prefix_fault(const QString& prefix) {
     for (QChar c : prefix) {
@@ -101,10 +186,9 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         throw RunFailure(QStringLiteral("页码初始值超出范围（最大32767）：%1").arg(first),
                          QStringLiteral("the first page number %1 is out of range (at most 32767)").arg(first));
     }
-    if (steps.first_page_known) steps.first_page_known(s.first_page);
 
-    s.width = number_of(Setting::c_tk, width);
-    s.height = number_of(Setting::c_tg, height);
+    s.width = fits_32_bits(Setting::c_tk, width);
+    s.height = fits_32_bits(Setting::c_tg, height);
     s.font_size = number_of(Setting::c_fontsize, size);
     s.background_colour = colour_of(Setting::c_bjcolor, host.text(Setting::c_bjcolor));
     s.text_colour = colour_of(Setting::c_wzcolor, host.text(Setting::c_wzcolor));
@@ -112,6 +196,13 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         s.volume_pages = number_of(Setting::zdfj1, host.text(Setting::zdfj1));
         if (*s.volume_pages < 1)
             throw RunFailure(QStringLiteral("分卷页数至少为1。"), QStringLiteral("pages per volume must be at least 1"));
+    }
+    const PageOptions options = host.page_options();
+    s.layout = options.layout;
+    s.gif_transparent = options.gif_transparent.value_or(s.layout == LayoutMode::classic);
+    if (s.layout == LayoutMode::typeset) {
+        read_typeset_settings(s, options.typeset, host);
+        return s;
     }
     s.style = classic_page_style(s.width, s.height, s.font_size);
     if (s.font_size == 0)
@@ -130,6 +221,17 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
     s.background_picture = host.text(Setting::c_bjtp).trimmed();
     s.drop_empty_lines = host.checked(Check::qckh);
     return s;
+}
+
+double first_page_number(const RunHost& host) {
+    const QString first = host.text(Setting::c_qm);
+    if (!is_numeric(view(first))) return 0;
+    const double value = text_to_double(view(first));
+    try {
+        return to_i16(value);
+    } catch (const VbError&) {
+        return value;
+    }
 }
 
 }  // namespace pagiro

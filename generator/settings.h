@@ -11,6 +11,8 @@
 #include "generator/formats.h"
 #include "generator/host.h"
 #include "generator/layout.h"
+#include "generator/typeset_settings.h"
+#include "layout/chapter.h"
 
 namespace pagiro {
 
@@ -32,18 +34,34 @@ struct RunSettings {
     std::optional<double> volume_pages;  // zdfj1 when zdfj is ticked: pages per volume folder
     PageStyle style;                     // where the lines go
     std::optional<double> estimate;      // pages the text should make; nothing when no character fits
+    LayoutMode layout = LayoutMode::classic;
+    bool gif_transparent = true;         // a GIF page's background colour is marked transparent
+    // Typeset pages only: the request with the page size, face and font size
+    // filled in, the heading rule, and what the PNG pages hold.
+    TypesetRequest typeset;
+    typeset::ChapterRule chapter_rule;
+    typeset::PngKind png_kind = typeset::PngKind::grey8;
 };
 
-// Steps the run takes between two settings, exactly where it always has: the
-// output folder is made as soon as it is known (before any number is checked),
-// and the page counter starts once the first page number is.
+// A step the run takes between two settings, exactly where it always has: the
+// output folder is made as soon as it is known (before any number is checked).
 struct SettingsSteps {
     std::function<void(const QString& folder)> output_folder_known;
-    std::function<void(std::int16_t first_page)> first_page_known;
 };
 
 // Throws RunFailure for the first setting that cannot make a run.
 RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps);
+
+// The style of typeset pages: the request's with the run's page size, face and
+// font size.
+typeset::Style typeset_style(const TypesetRequest& request, double width, double height, const QString& font,
+                             double font_size);
+
+// The number the first page will carry, for the page counter before anything of
+// a run can fail: the first page number rounded to 16 bits; as typed when it does
+// not fit, and 0 when it is no number. Either way a run that fails before its
+// first page counts none.
+double first_page_number(const RunHost& host);
 
 // What is wrong with a file-name prefix, if anything. It must keep every page
 // inside the output folder and make names a phone's memory card can hold (no path

@@ -1,10 +1,43 @@
 #include "dialogs.h"
 
 #include <QColorDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace pagiro {
+namespace {
+
+// Qt's dialogs keep what the user did in them (custom colours, the file dialogs'
+// history, last folder and view) in the user's "QtProject" settings and read it
+// back at the next start. This program keeps no settings: Qt's settings are
+// pointed at a folder that can never exist, so every read finds nothing and every
+// write fails quietly, and nothing is left on disk.
+void keep_no_dialog_state() {
+    static const bool done = [] {
+        const QString nowhere = QStringLiteral("/dev/null/pagiro-keeps-no-settings");
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        for (auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+            for (auto scope : {QSettings::UserScope, QSettings::SystemScope}) QSettings::setPath(format, scope, nowhere);
+        return true;
+    }();
+    (void)done;
+}
+
+std::optional<QString> chosen_file(QFileDialog& dialog) {
+    // Nothing of an earlier dialog: no history to go back to.
+    dialog.setHistory({});
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
+    return files.first();
+}
+
+}  // namespace
+
+QtDialogs::QtDialogs() { keep_no_dialog_state(); }
 
 void QtDialogs::message(QWidget* parent, const QString& text, const QString& title, Icon icon) {
     QMessageBox box(parent);
@@ -21,23 +54,31 @@ void QtDialogs::message(QWidget* parent, const QString& text, const QString& tit
 }
 
 std::optional<QColor> QtDialogs::choose_color(QWidget* parent) {
-    // Starts on black and keeps no custom colours between calls, as the original dialog did.
-    QColor c = QColorDialog::getColor(Qt::black, parent);
+    // Starts on black with sixteen black custom colours: Qt keeps custom colours
+    // for the whole session, so they are cleared before every call.
+    for (int i = 0; i < QColorDialog::customCount(); ++i) QColorDialog::setCustomColor(i, QColor(Qt::black));
+    QColorDialog dialog(QColor(Qt::black), parent);
+    dialog.setOption(QColorDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QColor c = dialog.selectedColor();
     if (!c.isValid()) return std::nullopt;
     return c;
 }
 
 std::optional<QString> QtDialogs::open_file(QWidget* parent, const QString& title, const QString& filter,
                                             const QString& folder) {
-    QString f = QFileDialog::getOpenFileName(parent, title, folder, filter);
-    if (f.isEmpty()) return std::nullopt;
-    return f;
+    QFileDialog dialog(parent, title, folder, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    return chosen_file(dialog);
 }
 
 std::optional<QString> QtDialogs::choose_folder(QWidget* parent, const QString& title) {
-    QString d = QFileDialog::getExistingDirectory(parent, title);
-    if (d.isEmpty()) return std::nullopt;
-    return d;
+    // Always opens at the home folder, never at the last folder visited.
+    QFileDialog dialog(parent, title, QDir::homePath());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    return chosen_file(dialog);
 }
 
 }  // namespace pagiro

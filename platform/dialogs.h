@@ -27,9 +27,12 @@ public:
     virtual std::optional<QString> choose_folder(QWidget* parent, const QString& title) = 0;
 };
 
-// The real dialogs of Qt.
+// The real dialogs of Qt. Every dialog starts fresh, as the first of the session
+// would: no custom colours, no history, no last folder; and nothing of Qt's own
+// dialog state is read from or written to disk (the program keeps no settings).
 class QtDialogs : public DialogProvider {
 public:
+    QtDialogs();
     void message(QWidget* parent, const QString& text, const QString& title, Icon icon) override;
     std::optional<QColor> choose_color(QWidget* parent) override;
     std::optional<QString> open_file(QWidget* parent, const QString& title, const QString& filter,

@@ -9,10 +9,13 @@ bool folder_exists(const std::filesystem::path& path) {
     return std::filesystem::is_directory(path, ec);
 }
 
-void create_folder(const std::filesystem::path& path) {
+void create_folder(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::is_directory(path, ec)) return;
+    if (fs::is_directory(folder, ec)) return;
+    // "nd/" names the folder nd: its parent is the folder holding nd, not nd itself.
+    fs::path path = folder;
+    while (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
     if (fs::exists(path, ec)) throw FolderError(FolderError::Reason::NotAFolder, "a file of that name exists");
     fs::path parent = path.parent_path();
     if (!parent.empty() && !fs::is_directory(parent, ec))

@@ -11,6 +11,7 @@ bool folder_exists(const std::filesystem::path& path);
 
 // Creates the folder when it does not exist. Throws FolderError with a plain
 // reason when it cannot (parent missing, a file of that name, no permission).
+// A trailing separator ("out/") names the same folder.
 void create_folder(const std::filesystem::path& path);
 
 struct FolderError : std::runtime_error {

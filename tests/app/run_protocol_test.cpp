@@ -244,6 +244,37 @@ private slots:
         QVERIFY(!QDir(dir.filePath("missing")).exists());
     }
 
+    void the_status_line_counts_none_after_a_failed_start() {
+        // The first run of the session fails at once: nothing was made, not -1.
+        w->set_source_text(lines(80));
+        w->c_ml->setText(dir.filePath("missing/out"));
+        w->startok->click();
+        w->v_2_dblclick();
+        QCOMPARE(dialogs->messages.last().text, QString("刚才生成了0张图片!"));
+        // After a run of 10 pages, a failed start does not repeat its count.
+        w->c_ml->setText(dir.filePath("out"));
+        w->startok->click();
+        w->v_2_dblclick();
+        QCOMPARE(dialogs->messages.last().text, QString("刚才生成了10张图片!"));
+        w->c_ml->setText(dir.filePath("missing/out"));
+        w->c_qm->setText("3");
+        w->startok->click();
+        QVERIFY(dialogs->messages.last().text.startsWith("输出目录无法创建："));
+        w->v_2_dblclick();
+        QCOMPARE(dialogs->messages.last().text, QString("刚才生成了0张图片!"));
+    }
+
+    void a_failed_write_counts_the_pages_on_disk() {
+        // A folder where the fourth page's file would go.
+        QDir().mkpath(dir.filePath("out/kbwm000004.bmp"));
+        w->set_source_text(lines(8 * 30));
+        w->startok->click();
+        QVERIFY(dialogs->messages.last().text.startsWith("图片文件无法写入："));
+        w->v_2_dblclick();
+        QCOMPARE(dialogs->messages.last().text, QString("刚才生成了3张图片!"));
+        QCOMPARE(pages().size(), 3);
+    }
+
     void a_prefix_that_would_leave_the_folder_is_refused() {
         w->set_source_text(lines(8));
         w->c_fjqz->setText("../kbwm");

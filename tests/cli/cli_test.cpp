@@ -1,6 +1,9 @@
 // The command line as a user meets it: the real program, real files, exit codes.
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <algorithm>
+
 #include "cli_support.h"
 
 
@@ -19,6 +22,84 @@ TEST_F(Cli, HelpVersionAndBadUsage) {
     EXPECT_NE(r.err.find("needs the text file"), std::string::npos);
     r = run({"convert", "a.txt", "--no-such-option"});
     EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(Cli, HelpAndVersionWhereverAUserAsks) {
+    for (const char* asked : {"--help", "-h"}) {
+        Result r = run({"convert", asked});
+        EXPECT_EQ(r.code, 0) << asked << r.err;
+        EXPECT_EQ(r.out.rfind("Usage: pagiro convert TEXTFILE [options]", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("--background-picture FILE"), std::string::npos);
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    // Help wins over everything else on the line, and nothing is converted.
+    write("a.txt", "abc");
+    Result r = run({"convert", "a.txt", "-o", "out", "--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    for (const char* asked : {"-v", "--version"}) {
+        r = run({asked});
+        EXPECT_EQ(r.code, 0) << asked;
+        EXPECT_EQ(r.out.rfind("pagiro ", 0), 0u) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    }
+    // An unknown command names the commands without the page of options.
+    r = run({"-x"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("unknown command \"-x\""), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("--font-size"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, WithoutADisplayTheWindowPointsToConvert) {
+    const std::vector<const char*> names{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    in_child = [&] {
+        for (const char* n : names) unsetenv(n);
+    };
+    Result r = run({});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("there is no display"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pagiro convert TEXTFILE"), std::string::npos) << r.err;
+    // A display given as an empty name is none either.
+    in_child = [&] {
+        for (const char* n : names) setenv(n, "", 1);
+    };
+    r = run({});
+    EXPECT_EQ(r.code, 2) << r.err;
+}
+
+TEST_F(Cli, ANewOutputFolderMayEndInASeparator) {
+    write("a.txt", gbk_lines(10));
+    Result r = run({"convert", "a.txt", "-o", "nd/", "--format", "bmp", "--quiet"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(files(dir / "nd"), (std::set<std::string>{"kbwm000001.bmp", "kbwm000002.bmp"}));
+    r = run({"convert", "a.txt", "-o", "vd//", "--format", "bmp", "--quiet", "--volume-pages", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(files(dir / "vd"), (std::set<std::string>{"分卷1/kbwm000001.bmp", "分卷2/kbwm000002.bmp"}));
+}
+
+TEST_F(Cli, ABackgroundPictureIsCheckedWhateverTheFormat) {
+    write("a.txt", "abc");
+    for (const char* format : {"gif", "jpg", "bmp"}) {
+        Result r = run({"convert", "a.txt", "-o", "out", "--format", format, "--background-picture", "missing.jpg"});
+        EXPECT_EQ(r.code, 1) << format;
+        EXPECT_NE(r.err.find("cannot load the background picture missing.jpg: no such file"), std::string::npos)
+            << format << r.err;
+        EXPECT_TRUE(files(dir / "out").empty()) << format;
+        EXPECT_EQ(r.err.find("do not show"), std::string::npos) << r.err;  // the failure alone
+    }
+    // A picture that can be read: GIF pages say once that they do not show it.
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(QString::fromStdString((dir / "red.bmp").string())));
+    Result r = run({"convert", "a.txt", "-o", "gif", "--format", "gif", "--background-picture", "red.bmp"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string note = "GIF pages do not show a background picture";
+    const auto at = r.err.find(note);
+    EXPECT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(note, at + 1), std::string::npos) << r.err;
+    r = run({"convert", "a.txt", "-o", "jpg", "--format", "jpg", "--background-picture", "red.bmp"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find(note), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, BadSettingsAreRefusedWithTheirName) {
@@ -131,6 +212,14 @@ TEST_F(Cli, CtrlCAndSigtermStopLikeTheStopButton) {
         std::ostringstream count;
         count << "共生成图片" << pages.size() << "张";
         EXPECT_NE(r.out.find(count.str()), std::string::npos) << r.out;
+        // The summary says the book was stopped, not finished, and how much of it is on disk.
+        EXPECT_EQ(r.out.rfind("电子书生成已停止!\n", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find("电子书生成完毕"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("复制到手机"), std::string::npos) << r.out;
+        std::ostringstream said;
+        said << "stopped by " << (signal == SIGINT ? "Ctrl+C (SIGINT)" : "SIGTERM") << "; " << pages.size()
+             << " pages were written";
+        EXPECT_NE(r.err.find(said.str()), std::string::npos) << r.err;
         // Every page left behind is whole.
         for (auto& p : pages) EXPECT_EQ(fs::file_size(dir / out / p), 54u + 128u * 3u * 110u) << p;
     }

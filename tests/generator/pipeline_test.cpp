@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <random>
 #include <set>
@@ -68,6 +69,33 @@ TEST(PagePipeline, AFailureStopsLaterPagesAndIsReported) {
     } catch (const RunFailure& f) {
         EXPECT_TRUE(f.english.contains("disk full"));
     }
+}
+
+TEST(PagePipeline, AFailureIsKnownAtOnceAndOnlyWrittenPagesCount) {
+    PagePipeline pipeline(2, 8);
+    std::promise<void> third_failed;
+    EXPECT_FALSE(pipeline.failed());
+    for (int page = 0; page < 6; ++page) {
+        pipeline.submit([page, &third_failed]() -> PagePipeline::Write {
+            if (page == 2)
+                return [&third_failed] {
+                    third_failed.set_value();
+                    throw std::runtime_error("no room");
+                };
+            return [] {};
+        });
+        if (page == 2) {
+            // Without handing over another page, the run can see that it must stop.
+            third_failed.get_future().wait();
+            for (int k = 0; k < 1000 && !pipeline.failed(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_TRUE(pipeline.failed());
+            EXPECT_EQ(pipeline.written(), 2u);
+            EXPECT_THROW(pipeline.submit([] { return PagePipeline::Write([] {}); }), RunFailure);
+            break;
+        }
+    }
+    EXPECT_THROW(pipeline.finish(), RunFailure);
+    EXPECT_EQ(pipeline.written(), 2u);
 }
 
 TEST(PagePipeline, AWorkerAheadOfTheWritingTakesTheNextPage) {

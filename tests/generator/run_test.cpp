@@ -3,8 +3,10 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QImage>
+#include <csignal>
 #include <cstdio>
 #include <gif_lib.h>
+#include <sys/resource.h>
 #include <jpeglib.h>
 
 #include "generator/gentpok.h"
@@ -284,6 +286,88 @@ TEST_F(Runs, PageNumbersStopAt32767) {
     EXPECT_FALSE(host.running());
 }
 
+TEST_F(Runs, AFailedWriteCountsOnlyThePagesOnDisk) {
+    // A folder where page 5's file would go: pages 1 to 4 are written, page 5
+    // fails, and the run counts 4 however far its drawing had got.
+    host.set(Setting::s_text, lines(8 * 40));  // 40 pages
+    std::filesystem::create_directories(dir.path / "out" / "kbwm000005.bmp");
+    mk::pageno = 123;
+    host.start();
+    EXPECT_TRUE(host.failure().contains("kbwm000005.bmp")) << host.failure().toStdString();
+    EXPECT_EQ(pages(), (std::set<std::string>{"kbwm000001.bmp", "kbwm000002.bmp", "kbwm000003.bmp",
+                                              "kbwm000004.bmp"}));
+    EXPECT_EQ(mk::pageno, 5);
+    EXPECT_TRUE(host.summary().isEmpty());
+    EXPECT_FALSE(host.running());
+}
+
+TEST_F(Runs, AFailedWriteLeavesNoFolderForPagesNeverWritten) {
+    host.set(Setting::s_text, lines(8 * 40));
+    host.set(Setting::c_qm, "3");
+    host.set(Check::zdfj, true);
+    host.set(Setting::zdfj1, "1");
+    std::filesystem::create_directories(dir.path / "out" / "分卷5" / "kbwm000007.bmp");
+    host.start();
+    EXPECT_TRUE(host.failure().contains("kbwm000007.bmp")) << host.failure().toStdString();
+    std::set<std::string> folders;
+    for (auto& e : std::filesystem::directory_iterator(dir.path / "out")) folders.insert(e.path().filename().string());
+    EXPECT_EQ(folders, (std::set<std::string>{"分卷1", "分卷2", "分卷3", "分卷4", "分卷5"}));
+    EXPECT_EQ(pages().size(), 4u);
+    EXPECT_EQ(mk::pageno, 7);
+
+    // A page that cannot be written at all (a file-size limit below one page)
+    // takes the volume folder made for it along.
+    std::filesystem::remove_all(dir.path / "out");
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small{30000, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    host.start();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(host.failure().contains("cannot write the page file")) << host.failure().toStdString();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path / "out"));
+    EXPECT_EQ(mk::pageno, 3);
+}
+
+TEST_F(Runs, ARunThatFailsBeforeItsFirstPageCountsNone) {
+    // An earlier run leaves its count behind ...
+    host.set(Setting::s_text, lines(24));
+    host.start();
+    EXPECT_EQ(mk::pageno, 4);
+    // ... which a run whose output folder cannot be made must not repeat, nor a
+    // run stopped by a bad setting after the folder was made.
+    host.set(Setting::c_qm, "9");
+    host.set(Setting::c_ml, dir.q("missing/out"));
+    host.start();
+    ASSERT_FALSE(host.failure().isEmpty());
+    EXPECT_EQ(mk::pageno, 9);
+    host.set(Setting::c_ml, dir.q("out"));
+    host.set(Setting::c_tk, "wide");
+    mk::pageno = 77;
+    host.start();
+    ASSERT_FALSE(host.failure().isEmpty());
+    EXPECT_EQ(mk::pageno, 9);
+}
+
+TEST_F(Runs, AnOverflowNamesTheSettingNotThePageNumber) {
+    host.set(Setting::s_text, lines(3));
+    for (const char* format : {".bmp", ".gif"}) {
+        host.set(Setting::v_tpks, format);
+        host.set(Setting::c_tk, "3000000000");
+        host.start();
+        EXPECT_EQ(host.failure_chinese(), "设置“图片宽度”超出范围：3000000000") << format;
+        EXPECT_EQ(host.failure(), "the page width 3000000000 is out of range");
+        host.set(Setting::c_tk, "128");
+        host.set(Setting::c_tg, "3000000000");
+        host.start();
+        EXPECT_EQ(host.failure_chinese(), "设置“图片高度”超出范围：3000000000") << format;
+        host.set(Setting::c_tg, "110");
+    }
+    EXPECT_TRUE(pages().empty());
+}
+
 TEST_F(Runs, MissingBackgroundPictureIsReported) {
     host.set(Setting::s_text, lines(3));
     host.set(Setting::c_bjtp, dir.q("nothing.jpg"));
@@ -295,4 +379,29 @@ TEST_F(Runs, MissingBackgroundPictureIsReported) {
     host.start();
     EXPECT_TRUE(host.failure().isEmpty());
     EXPECT_EQ(pages().size(), 1u);
+}
+
+TEST_F(Runs, GifPagesCheckTheBackgroundPictureTheyDoNotShow) {
+    host.set(Setting::s_text, lines(3));
+    host.set(Setting::v_tpks, ".gif");
+    host.set(Setting::c_bjtp, dir.q("nothing.jpg"));
+    host.start();
+    EXPECT_EQ(host.failure(), "cannot load the background picture " + dir.q("nothing.jpg") + ": no such file");
+    QFile broken(dir.q("broken.bmp"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("BM not really a bitmap");
+    broken.close();
+    host.set(Setting::c_bjtp, dir.q("broken.bmp"));
+    host.start();
+    EXPECT_TRUE(host.failure().contains("not a picture")) << host.failure().toStdString();
+    EXPECT_TRUE(pages().empty());
+    // A picture that can be read is accepted, and the page stays plain.
+    QImage red(16, 16, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(dir.q("red.bmp")));
+    host.set(Setting::c_bjtp, dir.q("red.bmp"));
+    host.start();
+    ASSERT_TRUE(host.failure().isEmpty()) << host.failure().toStdString();
+    const QImage page(dir.q("out/kbwm000001.gif"));
+    EXPECT_NE(page.pixel(0, 0) & 0xFFFFFF, 0xFF0000u);
 }

@@ -16,24 +16,17 @@ struct Settings : ::testing::Test {
     TempFolder dir{"settings"};
     HeadlessHost host;
     QStringList folders_made;
-    std::vector<int> first_pages;
 
     void SetUp() override {
         reset_run_state();
         host.set(Setting::c_ml, dir.q("out"));
     }
     RunSettings read() {
-        return read_run_settings(host, {[this](const QString& f) { folders_made << f; },
-                                        [this](std::int16_t p) { first_pages.push_back(p); }});
+        return read_run_settings(host, {[this](const QString& f) { folders_made << f; }});
     }
     // The failure's English text, or "" when the settings were accepted.
     std::string failure() {
-        try {
-            read();
-        } catch (const RunFailure& f) {
-            return f.english.toStdString();
-        }
-        return {};
+        return failure_of([this] { read(); });
     }
 };
 
@@ -60,7 +53,7 @@ TEST_F(Settings, TheDefaultsBecomeTheClassicPage) {
     ASSERT_TRUE(s.estimate);
     EXPECT_EQ(*s.estimate, 2);  // 200 characters, 80 a page, rounded down
     EXPECT_EQ(folders_made, QStringList{dir.q("out")});
-    EXPECT_EQ(first_pages, std::vector<int>{1});
+    EXPECT_EQ(first_page_number(host), 1);
 }
 
 TEST_F(Settings, TextsAreConvertedAsTheRunUsesThem) {
@@ -116,9 +109,39 @@ TEST_F(Settings, ABadPrefixOrFirstPageStopsBeforeWhatFollows) {
     host.set(Setting::c_qm, "40000");
     host.set(Setting::c_tk, "wide");
     EXPECT_NE(failure().find("out of range (at most 32767)"), std::string::npos);
-    EXPECT_TRUE(first_pages.empty());
     host.set(Setting::c_qm, "first");
     EXPECT_NE(failure().find("first page number \"first\" is not a number"), std::string::npos);
+}
+
+TEST_F(Settings, ThePageCounterStartsWhereNoPageIsCounted) {
+    // Whatever the first page number holds, the counter starts so that a run that
+    // fails at once has counted none: the page number itself, or what was typed.
+    const std::pair<const char*, double> cases[] = {
+        {"1", 1}, {"7", 7}, {"2.5", 2}, {"１２", 12}, {"40000", 40000}, {"-40000", -40000}, {"first", 0}, {"", 0}};
+    for (const auto& [typed, counter] : cases) {
+        host.set(Setting::c_qm, typed);
+        EXPECT_EQ(first_page_number(host), counter) << typed;
+    }
+}
+
+TEST_F(Settings, ANumberTooLargeToDrawWithNamesItsSetting) {
+    host.set(Setting::c_tk, "3000000000");
+    std::string said = failure();
+    EXPECT_NE(said.find("the page width 3000000000 is out of range"), std::string::npos) << said;
+    EXPECT_EQ(said.find("32767"), std::string::npos) << said;
+    host.set(Setting::c_tk, "128");
+    host.set(Setting::c_tg, "-3e9");
+    EXPECT_NE(failure().find("the page height -3e9 is out of range"), std::string::npos);
+    host.set(Setting::c_tg, "110");
+    host.set(Setting::c_bjcolor, "4294967296");
+    EXPECT_NE(failure().find("the background colour 4294967296 is out of range"), std::string::npos);
+    // The largest sizes that still fit are no number out of range; such a page is
+    // refused for what it is, a page larger than its file can hold.
+    host.set(Setting::c_bjcolor, "16777215");
+    host.set(Setting::c_tk, "2147483647");
+    said = failure();
+    EXPECT_EQ(said.find("out of range"), std::string::npos) << said;
+    EXPECT_NE(said.find("a 2147483647 x 110 page is too large"), std::string::npos) << said;
 }
 
 TEST_F(Settings, AnUnknownFormatIsRefusedAtTheStart) {

@@ -34,3 +34,15 @@ inline void reset_run_state() {
     pagiro::mk::pageno = 0;
     pagiro::mk::hasrun = 0;
 }
+
+// What the user is told when `read` refuses its settings (the English text), or
+// "" when it accepts them.
+template <class Read>
+std::string failure_of(Read&& read) {
+    try {
+        read();
+    } catch (const pagiro::RunFailure& f) {
+        return f.english.toStdString();
+    }
+    return {};
+}

@@ -41,5 +41,23 @@ TEST(Folders, CreatesOneLevelOnly) {
     } catch (const FolderError& e) {
         EXPECT_EQ(e.reason, FolderError::Reason::NotAFolder);
     }
+    // A folder written with a trailing separator is the same folder, and so is its parent.
+    create_folder(base.string() + "/new/");
+    EXPECT_TRUE(folder_exists(base / "new"));
+    create_folder(base.string() + "/new//");
+    create_folder(base.string() + "/new/deeper//");
+    EXPECT_TRUE(folder_exists(base / "new" / "deeper"));
+    try {
+        create_folder(base.string() + "/file/");
+        ADD_FAILURE();
+    } catch (const FolderError& e) {
+        EXPECT_EQ(e.reason, FolderError::Reason::NotAFolder);
+    }
+    try {
+        create_folder(base.string() + "/missing/out/");
+        ADD_FAILURE();
+    } catch (const FolderError& e) {
+        EXPECT_EQ(e.reason, FolderError::Reason::ParentMissing);
+    }
     fs::remove_all(base);
 }

@@ -1,0 +1,220 @@
+#include "cli/typeset_options.h"
+
+#include <QStringList>
+#include <cmath>
+#include <cstdio>
+
+#include "cli/usage.h"
+#include "layout/chapter.h"
+#include "generator/formats.h"
+#include "generator/settings.h"
+#include "platform/numbers.h"
+#include "platform/text_view.h"
+#include "render/devices.h"
+
+namespace pagiro {
+namespace {
+
+struct OptionRow {
+    const char* name;
+    const char* value;    // nothing for a switch
+    bool typeset_only;    // refused with classic pages
+};
+
+constexpr OptionRow kOptions[] = {
+    {"layout", "MODE", false},
+    {"device", "NAME", false},
+    {"list-devices", nullptr, false},
+    {"gif-background", "MODE", false},
+    {"margin", "PX", true},
+    {"margin-left", "PX", true},
+    {"margin-right", "PX", true},
+    {"margin-top", "PX", true},
+    {"margin-bottom", "PX", true},
+    {"line-spacing", "X", true},
+    {"paragraph-spacing", "X", true},
+    {"indent", "EMS", true},
+    {"chapter-pages", nullptr, true},
+    {"no-chapter-pages", nullptr, true},
+    {"chapter-pattern", "REGEX", true},
+    {"footer", "KIND", true},
+    {"render", "MODE", true},
+    {"ink-weight", "X", true},
+    {"dump-layout", "FILE", true},
+};
+
+const char* kUsage =
+    "\n"
+    "Typeset pages (measured text, Chinese line breaking, justified lines, antialiased):\n"
+    "  --layout classic|typeset    classic (default): the fixed character grid; typeset: pages for\n"
+    "                              today's screens (default 480 x 800, Noto Serif CJK SC 16 pt, png)\n"
+    "  --device NAME               page size, font size, grey levels and format of a device\n"
+    "                              (options given beside it win); --list-devices prints the table\n"
+    "  --margin PX                 all four margins (default: 6% of the shorter page side);\n"
+    "  --margin-left/-right/-top/-bottom PX   one of them\n"
+    "  --line-spacing X            line pitch in font sizes (default: 1.5)\n"
+    "  --paragraph-spacing X       extra space after a paragraph, in ems (default: 0)\n"
+    "  --indent EMS                first-line indent of a Chinese paragraph (default: 2)\n"
+    "  --chapter-pages, --no-chapter-pages   a chapter heading starts a new page (default: on)\n"
+    "  --chapter-pattern REGEX     what a chapter heading is, instead of the built-in rule\n"
+    "  --footer none|page|chapter  page number and total, or the chapter title (default: none)\n"
+    "  --render grey|mono          antialiased grey (default) or crisp 1-bit ink\n"
+    "  --ink-weight X              above 1 darkens thin strokes, for e-ink (default: 1)\n"
+    "  --format png|jpg|gif|bmp    png (default): grey, or colour for colours; jpg: grey JPEG\n"
+    "  --gif-background opaque|transparent   (default: transparent for classic, opaque for typeset)\n"
+    "  --dump-layout FILE          every page's lines as JSON, one object a line\n";
+
+QString value_of(const QCommandLineParser& parser, const char* name) { return parser.value(QLatin1String(name)); }
+bool given(const QCommandLineParser& parser, const char* name) { return parser.isSet(QLatin1String(name)); }
+
+// One of `choices`, by its position.
+int choice(const QCommandLineParser& parser, const char* name, const QStringList& choices) {
+    const QString value = value_of(parser, name);
+    const qsizetype at = choices.indexOf(value.toLower());
+    if (at < 0) {
+        QStringList shown = choices;
+        const QString last = shown.takeLast();
+        throw UsageError{QStringLiteral("--%1 must be %2 or %3, not \"%4\"")
+                             .arg(QLatin1String(name), shown.join(QStringLiteral(", ")), last, value)};
+    }
+    return static_cast<int>(at);
+}
+
+double number(const QCommandLineParser& parser, const char* name, double low, double high, bool whole_only) {
+    const QString value = value_of(parser, name);
+    const double v = is_numeric(view(value)) ? text_to_double(view(value)) : NAN;
+    if (!(v >= low && v <= high) || (whole_only && v != std::floor(v)))
+        throw UsageError{QStringLiteral("--%1 must be a%2 number from %3 to %4, not \"%5\"")
+                             .arg(QLatin1String(name), whole_only ? QStringLiteral(" whole") : QString())
+                             .arg(low)
+                             .arg(high)
+                             .arg(value)};
+    return v;
+}
+
+void read_margins(const QCommandLineParser& parser, typeset::Style& style) {
+    const auto margin = [&](const char* name) { return static_cast<int>(number(parser, name, 0, 10000, true)); };
+    if (given(parser, "margin"))
+        style.margin_left = style.margin_right = style.margin_top = style.margin_bottom = margin("margin");
+    if (given(parser, "margin-left")) style.margin_left = margin("margin-left");
+    if (given(parser, "margin-right")) style.margin_right = margin("margin-right");
+    if (given(parser, "margin-top")) style.margin_top = margin("margin-top");
+    if (given(parser, "margin-bottom")) style.margin_bottom = margin("margin-bottom");
+}
+
+TypesetRequest read_request(const QCommandLineParser& parser, const typeset::DevicePreset* device) {
+    TypesetRequest r;
+    typeset::Style& style = r.style;
+    read_margins(parser, style);
+    if (given(parser, "line-spacing")) style.line_spacing = number(parser, "line-spacing", 0.5, 10, false);
+    if (given(parser, "paragraph-spacing")) style.paragraph_spacing = number(parser, "paragraph-spacing", 0, 10, false);
+    if (given(parser, "indent")) style.indent_ems = number(parser, "indent", 0, 10, false);
+    if (given(parser, "chapter-pages") && given(parser, "no-chapter-pages"))
+        throw UsageError{QStringLiteral("--chapter-pages and --no-chapter-pages cannot both be given")};
+    style.heading_new_page = !given(parser, "no-chapter-pages");
+    if (given(parser, "chapter-pattern")) {
+        QString error;
+        if (!typeset::ChapterRule::from_pattern(value_of(parser, "chapter-pattern"), error))
+            throw UsageError{QStringLiteral("--chapter-pattern is not a usable regular expression: %1").arg(error)};
+        r.chapter_pattern = value_of(parser, "chapter-pattern");
+    }
+    if (given(parser, "footer")) {
+        constexpr typeset::FooterKind kinds[] = {typeset::FooterKind::none, typeset::FooterKind::page_number,
+                                                 typeset::FooterKind::chapter_title};
+        style.footer = kinds[choice(parser, "footer", {"none", "page", "chapter"})];
+    }
+    if (given(parser, "render")) r.mono = choice(parser, "render", {"grey", "mono"}) == 1;
+    if (given(parser, "ink-weight")) r.ink_weight = number(parser, "ink-weight", 0.1, 10, false);
+    if (given(parser, "dump-layout")) {
+        r.dump_layout = value_of(parser, "dump-layout");
+        if (r.dump_layout.isEmpty()) throw UsageError{QStringLiteral("--dump-layout needs a file name")};
+    }
+    if (device && (device->grey_levels == 2 || device->grey_levels == 4)) r.grey_levels = device->grey_levels;
+    return r;
+}
+
+// The page size and font size of a device, or of typeset pages, where the user gave none.
+void apply_page_defaults(const QCommandLineParser& parser, HeadlessHost& host, const typeset::DevicePreset* device,
+                         bool typeset) {
+    const double width = device ? device->width : 480, height = device ? device->height : 800;
+    const double points = device ? device->font_size_pt : 16;
+    if (!device && !typeset) return;
+    if (!given(parser, "width")) host.set(Setting::c_tk, QString::number(width));
+    if (!given(parser, "height")) host.set(Setting::c_tg, QString::number(height));
+    if (!given(parser, "font-size")) host.set(Setting::c_fontsize, QString::number(points));
+    if (typeset && !given(parser, "font")) host.set(Setting::c_font, QString::fromLatin1(typeset::default_family));
+}
+
+// The format of typeset pages: as given, else the device's where the run can write
+// it (a device whose own format is a book gets PNG pages), else PNG.
+void apply_typeset_format(const QCommandLineParser& parser, HeadlessHost& host, const typeset::DevicePreset* device) {
+    const PageFormat* format = find_typeset_format_by_name(QStringLiteral("png"));
+    if (given(parser, "format")) {
+        format = find_typeset_format_by_name(value_of(parser, "format"));
+        if (!format)
+            throw UsageError{QStringLiteral("--format must be png, jpg, gif or bmp for typeset pages, not \"%1\"")
+                                 .arg(value_of(parser, "format"))};
+    } else if (device) {
+        if (const PageFormat* f = find_typeset_format_by_name(QString::fromUtf8(device->format.data(), qsizetype(device->format.size()))))
+            format = f;
+    }
+    host.set(Setting::v_tpks, QString::fromUtf16(format->extension));
+}
+
+}  // namespace
+
+void add_typeset_options(QCommandLineParser& parser) {
+    for (const OptionRow& row : kOptions) {
+        if (row.value)
+            parser.addOption(QCommandLineOption(QLatin1String(row.name), QString(), QLatin1String(row.value)));
+        else
+            parser.addOption(QCommandLineOption(QLatin1String(row.name)));
+    }
+}
+
+const char* typeset_usage() { return kUsage; }
+
+bool devices_listed(const QCommandLineParser& parser) { return given(parser, "list-devices"); }
+
+LayoutMode layout_option(const QCommandLineParser& parser) {
+    if (!given(parser, "layout")) return LayoutMode::classic;
+    return choice(parser, "layout", {"classic", "typeset"}) == 0 ? LayoutMode::classic : LayoutMode::typeset;
+}
+
+void apply_typeset_options(const QCommandLineParser& parser, HeadlessHost& host) {
+    PageOptions options;
+    options.layout = layout_option(parser);
+    const bool typeset = options.layout == LayoutMode::typeset;
+    for (const OptionRow& row : kOptions)
+        if (row.typeset_only && !typeset && given(parser, row.name))
+            throw UsageError{QStringLiteral("--%1 is for typeset pages; add --layout typeset").arg(QLatin1String(row.name))};
+    const typeset::DevicePreset* device = nullptr;
+    if (given(parser, "device")) {
+        device = typeset::find_device(value_of(parser, "device").toStdString());
+        if (!device)
+            throw UsageError{QStringLiteral("--device must be one of the names --list-devices prints, not \"%1\"")
+                                 .arg(value_of(parser, "device"))};
+    }
+    if (given(parser, "gif-background"))
+        options.gif_transparent = choice(parser, "gif-background", {"opaque", "transparent"}) == 1;
+    apply_page_defaults(parser, host, device, typeset);
+    if (typeset) {
+        if (given(parser, "background-picture"))
+            throw UsageError{QStringLiteral("--background-picture is for classic pages; typeset pages take a "
+                                            "--background-color")};
+        options.typeset = read_request(parser, device);
+        apply_typeset_format(parser, host, device);
+        // The page box is checked now, so that margins that leave no room are bad usage.
+        const QString problem = typeset_style(options.typeset, host.text(Setting::c_tk).toDouble(),
+                                              host.text(Setting::c_tg).toDouble(), host.text(Setting::c_font),
+                                              host.text(Setting::c_fontsize).toDouble())
+                                    .check();
+        if (!problem.isEmpty()) throw UsageError{problem};
+    } else if (device && !given(parser, "format")) {
+        if (const PageFormat* f = find_format_by_name(QString::fromUtf8(device->format.data(), qsizetype(device->format.size()))))
+            host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
+    }
+    host.set(options);
+}
+
+}  // namespace pagiro

@@ -1,0 +1,96 @@
+// The run of typeset pages. It keeps the classic run's shape — a page named and
+// shown as it starts, encoded on the pipeline's workers, written in page order,
+// the same summary and the same stop — but a page is laid out whole by the
+// typesetter and drawn by the page renderer.
+#include "generator/gentpok.h"
+
+#include "generator/page_pipeline.h"
+#include "generator/page_writer.h"
+#include "generator/run_state.h"
+#include "layout/dump.h"
+#include "layout/qt_measurer.h"
+#include "layout/typeset.h"
+#include "platform/file_names.h"
+#include "platform/page_file.h"
+#include "platform/pump.h"
+#include "render/page_renderer.h"
+
+namespace pagiro {
+namespace {
+
+QRgb rgb_of(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
+
+typeset::RenderOptions render_options(const RunSettings& s) {
+    typeset::RenderOptions o;
+    o.text = rgb_of(s.text_colour);
+    o.background = rgb_of(s.background_colour);
+    // Grey pages are drawn in grey where the encoder takes them; the others take colour pixels.
+    o.colour = !s.format->takes_grey || s.png_kind == typeset::PngKind::colour;
+    o.antialias = !s.typeset.mono;
+    o.ink_weight = s.typeset.ink_weight;
+    return o;
+}
+
+QString text_of(const typeset::Page& page) {
+    QString text;
+    for (const typeset::Line& line : page.lines) text += line.text;
+    return text;
+}
+
+void write_dump(const QString& path, const QByteArray& dump) {
+    std::string error;
+    if (!write_page_file(bytes_of_name(path), dump.constData(), std::size_t(dump.size()), error))
+        throw RunFailure(QStringLiteral("排版记录无法写入：%1（%2）").arg(path, QString::fromLocal8Bit(error.c_str())),
+                         QStringLiteral("cannot write the layout dump %1: %2").arg(path, QString::fromLocal8Bit(error.c_str())));
+}
+
+}  // namespace
+
+int gentpok::count_typeset_pages(const RunSettings& s) {
+    typeset::QtMeasurer measurer(s.typeset.style);
+    typeset::Typesetter counter(s.text, s.typeset.style, measurer, s.chapter_rule);
+    while (mk::runflag != 0 && counter.next_page()) pump();
+    return mk::runflag != 0 ? counter.pages_done() : 0;
+}
+
+void gentpok::wtypeset(const RunSettings& s) {
+    const RunScope scope(run_, s);
+    const typeset::Style& style = s.typeset.style;
+    const int total = style.footer == typeset::FooterKind::page_number ? count_typeset_pages(s) : 0;
+
+    typeset::QtMeasurer measurer(style);
+    typeset::Typesetter setter(s.text, style, measurer, s.chapter_rule);
+    typeset::PageRenderer renderer(style, render_options(s));
+    const bool dumping = !s.typeset.dump_layout.isEmpty();
+    QByteArray dump;
+    PagePipeline pipeline;
+    mk::pageno = s.first_page;
+    int number = 0;  // counted from 1 in the run, whatever the first page's file number
+    try {
+        // A failed write ends the run at once, as in the classic run.
+        while (mk::runflag != 0 && !pipeline.failed()) {
+            pump();
+            std::optional<typeset::Page> page = setter.next_page();
+            if (!page) break;
+            ++number;
+            const QString path = showstat(s);
+            host_.set_page_text(text_of(*page));
+            QImage image = renderer.render(*page, {number, total});
+            if (dumping) dump += typeset::dump_page(*page, number);
+            if (host_.abandoned()) return;
+            hand_over(pipeline, s, std::move(image), path, volume_folder(s, mk::pageno));
+            mk::pageno += 1;
+        }
+        pipeline.finish();
+    } catch (...) {
+        settle_after_error(pipeline, s);
+        throw;
+    }
+    if (host_.abandoned()) return;
+    if (dumping) write_dump(s.typeset.dump_layout, dump);
+    host_.finished(summary(s));
+    mk::runflag = 0;
+    host_.playandstop(true);
+}
+
+}  // namespace pagiro

@@ -1,0 +1,38 @@
+#pragma once
+// What a run needs beyond the classic settings to make typeset pages, and the
+// choice between the two layouts. The window does not offer these yet, so its
+// runs stay classic; the command line fills them in.
+#include <QString>
+#include <optional>
+
+#include "layout/style.h"
+#include "render/png_writer.h"
+
+namespace pagiro {
+
+enum class LayoutMode {
+    classic,  // the fixed character grid of the player pages, byte for byte as always
+    typeset,  // measured text, Chinese line breaking, justified lines, antialiased
+};
+
+struct TypesetRequest {
+    // Margins, spacing, headings and footer. The page size, face and font size
+    // are the run's own settings and are filled in when the run reads them.
+    typeset::Style style;
+    std::optional<QString> chapter_pattern;  // replaces the built-in heading rule
+    bool mono = false;                       // crisp 1-bit ink instead of antialiased grey
+    double ink_weight = 1.0;                 // above 1 darkens thin strokes (e-ink)
+    int grey_levels = 256;                   // what the screen shows: 2, 4 or 256 (and 16, kept as 256)
+    QString dump_layout;                     // the layout dump's file; empty for none
+};
+
+// The settings the window has no controls for yet.
+struct PageOptions {
+    LayoutMode layout = LayoutMode::classic;
+    TypesetRequest typeset;
+    // Whether a GIF page's background is marked transparent; nothing for the
+    // layout's default (transparent for classic pages, opaque for typeset ones).
+    std::optional<bool> gif_transparent;
+};
+
+}  // namespace pagiro

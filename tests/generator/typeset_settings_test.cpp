@@ -1,0 +1,134 @@
+// The settings of a typeset run as the run reads them from a host: the page box
+// filled from the shared settings, the PNG kind a screen and its colours need,
+// the estimate that sizes the page numbers, and what is refused before a page is made.
+#include <gtest/gtest.h>
+
+#include "generator/formats.h"
+#include "generator/settings.h"
+#include "test_support.h"
+
+using namespace pagiro;
+
+namespace {
+
+struct TypesetSettings : ::testing::Test {
+    TempFolder dir{"typeset_settings"};
+    HeadlessHost host;
+    PageOptions options;
+
+    void SetUp() override {
+        reset_run_state();
+        host.set(Setting::c_ml, dir.q("out"));
+        host.set(Setting::c_tk, "480");
+        host.set(Setting::c_tg, "800");
+        host.set(Setting::c_fontsize, "16");
+        host.set(Setting::v_tpks, ".png");
+        host.set(Setting::s_text, QString(100000, QChar(0x4E2D)));
+        options.layout = LayoutMode::typeset;
+    }
+    RunSettings read() {
+        host.set(options);
+        return read_run_settings(host, {});
+    }
+    std::string failure() {
+        return failure_of([this] { read(); });
+    }
+};
+
+}  // namespace
+
+TEST_F(TypesetSettings, ThePageBoxTakesTheRunsSizeFaceAndFontSize) {
+    options.typeset.style.margin_left = 40;
+    options.typeset.style.line_spacing = 2;
+    host.set(Setting::c_font, "Noto Serif CJK SC");
+    const RunSettings s = read();
+    EXPECT_EQ(s.layout, LayoutMode::typeset);
+    EXPECT_EQ(s.typeset.style.page_width, 480);
+    EXPECT_EQ(s.typeset.style.page_height, 800);
+    EXPECT_EQ(s.typeset.style.font_size_pt, 16);
+    EXPECT_EQ(s.typeset.style.font_family, "Noto Serif CJK SC");
+    EXPECT_EQ(s.typeset.style.left(), 40);
+    EXPECT_EQ(s.typeset.style.right(), 29);  // the default: 6% of the shorter side
+    EXPECT_EQ(s.typeset.style.line_spacing, 2);
+    EXPECT_EQ(s.format, find_typeset_format(".png"));
+    EXPECT_FALSE(s.gif_transparent);  // typeset GIF pages are opaque unless asked
+    // 21-pixel characters: 411 / 21 = 19 a line, (742 - 21) / 42 + 1 = 18 lines.
+    ASSERT_TRUE(s.estimate);
+    EXPECT_EQ(*s.estimate, std::floor(100000.0 / (19 * 18)));
+}
+
+TEST_F(TypesetSettings, PngPagesHoldTheLevelsTheScreenShowsAndColourOnlyForColours) {
+    using typeset::PngKind;
+    struct Case {
+        const char* name;
+        int levels;
+        bool mono;
+        const char* text;
+        const char* background;
+        PngKind kind;
+    } cases[] = {
+        {"grey", 256, false, "0", "16777215", PngKind::grey8},
+        {"16 levels", 16, false, "0", "16777215", PngKind::grey8},
+        {"4 levels", 4, false, "0", "16777215", PngKind::grey2},
+        {"2 levels", 2, false, "0", "16777215", PngKind::grey1},
+        {"mono ink", 256, true, "0", "16777215", PngKind::grey1},
+        {"mono, white on black", 256, true, "16777215", "0", PngKind::grey1},
+        {"mono on grey paper", 256, true, "0", "12632256", PngKind::grey8},
+        {"red text", 256, false, "255", "16777215", PngKind::colour},
+        {"red text on a 4-level screen", 4, false, "255", "16777215", PngKind::colour},
+    };
+    for (const Case& c : cases) {
+        options.typeset.grey_levels = c.levels;
+        options.typeset.mono = c.mono;
+        host.set(Setting::c_wzcolor, c.text);
+        host.set(Setting::c_bjcolor, c.background);
+        EXPECT_EQ(read().png_kind, c.kind) << c.name;
+    }
+}
+
+TEST_F(TypesetSettings, WhatCannotMakeAPageIsRefusedBeforeAnyPage) {
+    options.typeset.style.margin_left = options.typeset.style.margin_right = 230;
+    EXPECT_NE(failure().find("too little room"), std::string::npos);
+    options.typeset.style.margin_left = options.typeset.style.margin_right = -1;
+
+    options.typeset.chapter_pattern = QStringLiteral("(unclosed");
+    EXPECT_NE(failure().find("the chapter pattern cannot be used"), std::string::npos);
+    options.typeset.chapter_pattern.reset();
+
+    host.set(Setting::c_tk, "20000");
+    EXPECT_NE(failure().find("at most 16384"), std::string::npos);
+    host.set(Setting::c_tk, "480");
+
+    host.set(Setting::v_tpks, ".tif");
+    const std::string said = failure();
+    EXPECT_NE(said.find(".png, .jpg, .gif, .bmp"), std::string::npos) << said;
+    host.set(Setting::v_tpks, ".png");
+    EXPECT_EQ(failure(), "");
+}
+
+TEST_F(TypesetSettings, AHostThatSaysNothingKeepsTheClassicRun) {
+    options = {};
+    host.set(Setting::v_tpks, ".gif");
+    host.set(Setting::c_tk, "128");
+    host.set(Setting::c_tg, "110");
+    host.set(Setting::c_fontsize, "9");
+    const RunSettings s = read();
+    EXPECT_EQ(s.layout, LayoutMode::classic);
+    EXPECT_TRUE(s.gif_transparent);
+    EXPECT_EQ(s.format, find_format(".gif"));
+    options.gif_transparent = false;
+    EXPECT_FALSE(read().gif_transparent);
+}
+
+TEST(TypesetFormats, EveryRowIsFoundByItsExtensionAndName) {
+    QStringList extensions;
+    for (const PageFormat& f : typeset_page_formats()) {
+        const QString ext = QString::fromUtf16(f.extension);
+        EXPECT_EQ(find_typeset_format(ext), &f);
+        EXPECT_EQ(find_typeset_format_by_name(ext.toUpper()), &f);
+        EXPECT_EQ(f.canvas, Canvas::typeset);
+        EXPECT_EQ(find_format(ext) == nullptr, ext == ".png") << "typeset pages offer the classic formats and PNG";
+        extensions << ext;
+    }
+    EXPECT_EQ(extensions, (QStringList{".png", ".jpg", ".gif", ".bmp"}));
+}
