@@ -2,10 +2,12 @@
 
 #include <cmath>
 
+#include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
 #include "platform/clock.h"
+#include "platform/file_names.h"
 #include "platform/folders.h"
 #include "platform/pump.h"
 
@@ -85,7 +87,7 @@ bool make_folder(const QString& cs) {
     if (cs.trimmed().isEmpty())
         throw RunFailure(QStringLiteral("没有指定输出目录。"), QStringLiteral("no output folder was given"));
     try {
-        const std::filesystem::path folder(cs.toStdString());
+        const std::filesystem::path folder(path_of(cs));
         if (folder_exists(folder)) return false;
         create_folder(folder);
         return true;
@@ -124,7 +126,7 @@ void gentpok::wjpg(const RunSettings& s) {
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
     if (length > 0) {
-        pipeline.emplace();
+        pipeline.emplace(PagePipeline::default_workers(), kMaxPagesInFlight, kMaxBytesInFlight);
         writer.emplace(s, *pipeline);
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;

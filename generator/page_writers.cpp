@@ -3,8 +3,10 @@
 #include <filesystem>
 
 #include "generator/gentpok.h"
+#include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/settings.h"
+#include "platform/file_names.h"
 #include "platform/numbers.h"
 #include "platform/page_file.h"
 #include "platform/surface.h"
@@ -109,17 +111,25 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 }
 
 PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
-    : settings_(settings), pipeline_(pipeline), canvas_(make_canvas(settings)) {}
+    : settings_(settings),
+      pipeline_(pipeline),
+      canvas_(make_canvas(settings)),
+      page_bytes_(page_memory(*settings.format, std::uint64_t(to_i32(settings.width)),
+                              std::uint64_t(to_i32(settings.height)), pipeline.workers())
+                      .per_page) {}
 
 void PageWriter::write_page(const std::function<QString()>& path, const QString& folder) {
+    // The page's copy is made only once the pipeline has room for it.
+    pipeline_.wait_for_room(std::size_t(page_bytes_));
     QImage page = canvas_->copy();
+    if (page.isNull()) throw std::bad_alloc();
     QString file = path();
     canvas_->end_page();
-    hand_over(pipeline_, settings_, std::move(page), std::move(file), folder);
+    hand_over(pipeline_, settings_, std::move(page), std::move(file), folder, std::size_t(page_bytes_));
 }
 
 void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage page, QString file,
-               const QString& folder) {
+               const QString& folder, std::size_t bytes) {
     const RunSettings* settings = &run_settings;
     pipeline.submit([page = std::move(page), file = std::move(file), folder, settings]() -> PagePipeline::Write {
         QString reason;
@@ -129,14 +139,14 @@ void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage p
             const bool made = !folder.isEmpty() && make_folder(folder);
             std::string error;
             bool removed = false;
-            if (!write_page_file(file.toStdString(), bytes.constData(), std::size_t(bytes.size()), error, &removed)) {
+            if (!write_page_file(bytes_of_name(file), bytes.constData(), std::size_t(bytes.size()), error, &removed)) {
                 // A volume folder made for this page alone goes with it.
                 std::error_code ignored;
-                if (made) std::filesystem::remove(std::filesystem::path(folder.toStdString()), ignored);
+                if (made) std::filesystem::remove(path_of(folder), ignored);
                 throw write_failure(file, QString::fromLocal8Bit(error.c_str()), removed);
             }
         };
-    });
+    }, bytes);
 }
 
 }  // namespace pagiro
