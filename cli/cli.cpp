@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,10 +19,14 @@
 #include "cli/usage.h"
 #include "generator/formats.h"
 #include "generator/gentpok.h"
+#include "generator/page_limits.h"
+#include "generator/page_pipeline.h"
 #include "generator/headless_host.h"
 #include "generator/run_state.h"
 #include "platform/colour.h"
+#include "platform/file_names.h"
 #include "platform/fonts.h"
+#include "platform/memory.h"
 #include "platform/numbers.h"
 #include "platform/text_view.h"
 #include "platform/pump.h"
@@ -114,14 +119,17 @@ QString whole_option(const QString& option, const QString& value, double low, do
     return QString::number(v, 'f', 0);
 }
 
-// A colour as the window holds it: decimal 0x00BBGGRR; "#RRGGBB" is accepted too.
+// A colour as the window holds it: decimal 0x00BBGGRR; "#RRGGBB" is accepted too,
+// as # and exactly six hexadecimal digits.
 QString colour_option(const QString& option, const QString& value) {
-    if (value.startsWith(u'#') && value.size() == 7) {
-        bool ok = false;
-        uint rgb = value.mid(1).toUInt(&ok, 16);
-        if (ok) {
-            return QString::number(swap_red_blue(rgb));
-        }
+    if (value.startsWith(u'#')) {
+        const bool hex = value.size() == 7 && std::all_of(value.begin() + 1, value.end(), [](QChar c) {
+                             return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+                         });
+        if (!hex)
+            throw UsageError{QStringLiteral("--%1 must be # and six hexadecimal digits (#RRGGBB), not \"%2\"")
+                                 .arg(option, value)};
+        return QString::number(swap_red_blue(value.mid(1).toUInt(nullptr, 16)));
     }
     const double v = is_numeric(view(value)) ? text_to_double(view(value)) : -1;
     if (v < 0 || v > 16777215 || v != std::floor(v))
@@ -129,6 +137,17 @@ QString colour_option(const QString& option, const QString& value) {
                                         "not \"%2\"")
                              .arg(option, value)};
     return QString::number(v, 'f', 0);
+}
+
+// Pages larger than the format's file can hold or than this machine's memory can
+// make are a bad value like any other, refused before anything is read or made.
+void page_size_allowed(const HeadlessHost& host) {
+    const PageFormat* format = find_format(host.text(Setting::v_tpks));
+    const auto number = [&](Setting s) { return text_to_double(view(host.text(s))); };
+    if (!format) return;
+    if (auto refusal = page_size_refusal(*format, number(Setting::c_tk), number(Setting::c_tg),
+                                         PagePipeline::default_workers(), memory_room()))
+        throw UsageError{refusal->english + QStringLiteral("; choose a smaller --width or --height")};
 }
 
 class CliHost : public HeadlessHost {
@@ -163,11 +182,11 @@ public:
             std::string bar(static_cast<std::size_t>(filled), '#');
             bar.resize(30, '.');
             std::fprintf(stderr, "\r%s[%s] page %lld  %s%%  %s\033[K", qPrintable(label_), bar.c_str(), pageno,
-                         qPrintable(percent), qPrintable(file));
+                         qPrintable(percent), bytes_of_name(file).c_str());
             drawn_ = true;
         } else {
             std::fprintf(stderr, "%spage %lld, about %s%% done, %s\n", qPrintable(label_), pageno, qPrintable(percent),
-                         qPrintable(file));
+                         bytes_of_name(file).c_str());
         }
         // Whoever read the progress has gone (`pagiro convert … 2>&1 | head -1`): the
         // run goes on without it.
@@ -202,7 +221,7 @@ protected:
     }
     void show_failure(const QString& english) override {
         end_progress();
-        std::fprintf(stderr, "pagiro: %s\n", qPrintable(english));
+        std::fprintf(stderr, "pagiro: %s\n", bytes_of_name(english).c_str());
     }
 
 private:
@@ -248,7 +267,7 @@ struct BookRun {
 // Reads one text and runs it with the host's settings. The exit code of a run.
 int convert_book(CliHost& host, const QString& file, const BookRun& run) {
     ReadFailure failure;
-    auto source = read_source_text(std::filesystem::path(file.toStdString()), run.encoding, run.line_breaks, failure);
+    auto source = read_source_text(path_of(file), run.encoding, run.line_breaks, failure);
     if (source) {
         try {
             host.set(Setting::s_text, QString::fromStdU16String(source->text));
@@ -258,14 +277,14 @@ int convert_book(CliHost& host, const QString& file, const BookRun& run) {
         }
     }
     if (!source) {
-        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", qPrintable(file), failure.describe().c_str());
+        std::fprintf(stderr, "pagiro: cannot read %s: %s\n", bytes_of_name(file).c_str(), failure.describe().c_str());
         return 1;
     }
     if (!run.quiet) {
         std::string how = std::string(encoding_name(source->encoding)) + (source->detected ? " (detected)" : "");
         if (source->mended_line_breaks > 0)
             how += ", " + std::to_string(source->mended_line_breaks) + " line breaks read as CR LF";
-        std::fprintf(stderr, "reading %s as %s\n", qPrintable(file), how.c_str());
+        std::fprintf(stderr, "reading %s as %s\n", bytes_of_name(file).c_str(), how.c_str());
     }
     source.reset();  // the run holds its own copy
 
@@ -420,7 +439,9 @@ int convert_library(const CliHost& base, const QStringList& texts, const QString
     return exit_code(failed);
 }
 
-int convert(QGuiApplication& app) {
+// Paths and names are taken as the bytes they are, not as the locale decodes them
+// (which turns a GBK file name into "����").
+int convert(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     auto value_option = [](QStringList names, const char* value) {
@@ -450,7 +471,7 @@ int convert(QGuiApplication& app) {
                        jobs_option, help});
     add_typeset_options(parser);
 
-    QStringList args = app.arguments();
+    QStringList args = arguments;
     args.removeAt(1);  // "convert"
     if (!parser.parse(args)) throw UsageError{parser.errorText()};
     if (parser.isSet(help)) {
@@ -467,12 +488,18 @@ int convert(QGuiApplication& app) {
     CliHost host(parser.isSet(quiet));
     host.set_clean(parser.isSet(clean));
     host.set(Setting::c_ml, parser.isSet(output) ? parser.value(output)
-                                                 : QDir::current().filePath(QStringLiteral("电子书")));
+                                                 : QDir(current_folder_name()).filePath(QStringLiteral("电子书")));
     if (parser.isSet(prefix)) {
         const QString p = parser.value(prefix);
-        if (!prefix_is_safe(p))
+        switch (prefix_fault(p)) {
+        case PrefixFault::none: break;
+        case PrefixFault::unsafe_character:
             throw UsageError{QStringLiteral("--prefix must not hold \\ / : * ? \" < > | or control characters: \"%1\"")
                                  .arg(p)};
+        case PrefixFault::hidden:
+            throw UsageError{
+                QStringLiteral("--prefix must not start with \".\" (the pages would be hidden files): \"%1\"").arg(p)};
+        }
         host.set(Setting::c_fjqz, p);
     }
     if (parser.isSet(first)) host.set(Setting::c_qm, whole_option("first", parser.value(first), 0, 32767, "a page number"));
@@ -494,6 +521,7 @@ int convert(QGuiApplication& app) {
         if (!f) throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
+    page_size_allowed(host);
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
     apply_typeset_options(parser, host);
 
@@ -515,7 +543,7 @@ int convert(QGuiApplication& app) {
 
     const BookRun run{enc, breaks, parser.isSet(quiet)};
     if (positional.size() == 1) return convert_book(host, positional.first(), run);
-    const QString folder = parser.isSet(output) ? parser.value(output) : QDir::current().filePath(QStringLiteral("电子书"));
+    const QString folder = parser.isSet(output) ? parser.value(output) : QDir(current_folder_name()).filePath(QStringLiteral("电子书"));
     const int jobs = parser.isSet(jobs_option)
                          ? whole_option("jobs", parser.value(jobs_option), 1, 64, "books side by side").toInt()
                          : 1;
@@ -547,9 +575,9 @@ int run_cli(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("PAGIRO_DEBUG")) qInstallMessageHandler(quiet_qt_messages);
     QGuiApplication app(argc, argv);
     try {
-        return convert(app);
+        return convert(program_arguments(argc, argv));
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "pagiro: %s\nTry 'pagiro --help'.\n", qPrintable(e.message));
+        std::fprintf(stderr, "pagiro: %s\nTry 'pagiro --help'.\n", bytes_of_name(e.message).c_str());
         return 2;
     }
 }

@@ -21,8 +21,13 @@ QByteArray jpeg_of(const QImage& page, bool grey) {
 
 std::optional<QByteArray> jpg_page(const QImage& page, const RunSettings&, QString*) { return jpeg_of(page, false); }
 
+// 24-bit rows padded to four bytes, after the 54-byte headers.
+std::uint64_t bmp_file_bytes(std::uint64_t w, std::uint64_t h) { return 54 + ((w * 3 + 3) & ~std::uint64_t(3)) * h; }
+
 std::optional<QByteArray> bmp_page(const QImage& page, const RunSettings&, QString* reason) {
     QByteArray bytes;
+    // The buffer takes the whole file at once rather than growing (and doubling) as it fills.
+    bytes.reserve(qsizetype(bmp_file_bytes(std::uint64_t(page.width()), std::uint64_t(page.height()))));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     if (!page.save(&buffer, "BMP")) {
@@ -51,18 +56,45 @@ std::optional<QByteArray> png_page(const QImage& page, const RunSettings& s, QSt
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
+// What a page holds while it is encoded and until it is written, beyond its pixels:
+// measured on 4000 × 4000 and 8000 × 8000 pages and rounded up. The JPEG encoder's
+// coefficients (two bytes a sample, 4:2:0) and its output with the copies made of
+// it; the GIF page's own picture and its output (LZW codes of up to 12 bits a
+// pixel); the BMP file and Qt's line buffers; the PNG rows and their compression.
+std::uint64_t jpg_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 6 * w * h; }
+std::uint64_t gif_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 4 * w * h; }
+std::uint64_t bmp_encoding_bytes(std::uint64_t w, std::uint64_t h) { return bmp_file_bytes(w, h) + w * h; }
+std::uint64_t png_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 4 * w * h; }
+std::uint64_t no_file_bytes(std::uint64_t, std::uint64_t) { return 0; }
+
+// The GIF screen and image descriptors hold the size in 16 bits. So does the JPEG
+// frame header, but libjpeg, which most viewers decode with, stops a little short.
+// PNG holds 31 bits each way, past any page a run can draw.
+constexpr std::uint32_t kGifMaxSide = 65535;
+constexpr std::uint32_t kJpegMaxSide = 65500;
+constexpr std::uint32_t kPngMaxSide = 0x7FFFFFFF;
+// Qt's BMP writer works out the file's size in a signed 32-bit number.
+constexpr std::uint64_t kBmpMaxFileBytes = 0x7FFFFFFF;
+
 constexpr PageFormat kFormats[] = {
-    {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page, false},
-    {u".jpg", "jpg", Canvas::surface, ProgressAt::every_line, jpg_page, false},
-    {u".bmp", "bmp", Canvas::surface, ProgressAt::every_line, bmp_page, false},
+    {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page, false, kGifMaxSide, 0, no_file_bytes,
+     gif_encoding_bytes},
+    {u".jpg", "jpg", Canvas::surface, ProgressAt::every_line, jpg_page, false, kJpegMaxSide, 0, no_file_bytes,
+     jpg_encoding_bytes},
+    {u".bmp", "bmp", Canvas::surface, ProgressAt::every_line, bmp_page, false, 0, kBmpMaxFileBytes, bmp_file_bytes,
+     bmp_encoding_bytes},
 };
 
 // A typeset page is laid out whole before it is named, so progress is per page.
 constexpr PageFormat kTypesetFormats[] = {
-    {u".png", "png", Canvas::typeset, ProgressAt::page_start, png_page, true},
-    {u".jpg", "jpg", Canvas::typeset, ProgressAt::page_start, grey_jpg_page, false},
-    {u".gif", "gif", Canvas::typeset, ProgressAt::page_start, gif_page, false},
-    {u".bmp", "bmp", Canvas::typeset, ProgressAt::page_start, bmp_page, false},
+    {u".png", "png", Canvas::typeset, ProgressAt::page_start, png_page, true, kPngMaxSide, 0, no_file_bytes,
+     png_encoding_bytes},
+    {u".jpg", "jpg", Canvas::typeset, ProgressAt::page_start, grey_jpg_page, false, kJpegMaxSide, 0, no_file_bytes,
+     jpg_encoding_bytes},
+    {u".gif", "gif", Canvas::typeset, ProgressAt::page_start, gif_page, false, kGifMaxSide, 0, no_file_bytes,
+     gif_encoding_bytes},
+    {u".bmp", "bmp", Canvas::typeset, ProgressAt::page_start, bmp_page, false, 0, kBmpMaxFileBytes, bmp_file_bytes,
+     bmp_encoding_bytes},
 };
 
 const PageFormat* by_extension(std::span<const PageFormat> table, const QString& extension) {

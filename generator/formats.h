@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <span>
 
@@ -35,6 +36,16 @@ struct PageFormat {
     // The encoder takes an 8-bit grey page as well as a colour one (typeset PNG),
     // so grey pages need not be drawn in colour first.
     bool takes_grey;
+    // The largest page the file can hold: pixels each way (the header's 16-bit
+    // fields), or, where the header counts the file's bytes instead, those bytes.
+    // 0 where the other bound applies.
+    std::uint32_t max_side;
+    std::uint64_t max_file_bytes;
+    // The file's size for a page of w × h pixels when the size fixes it (0 otherwise).
+    std::uint64_t (*file_bytes)(std::uint64_t w, std::uint64_t h);
+    // What a page holds in memory from the moment it is handed over until its file
+    // is written, beyond its own pixels: the encoder's working arrays and the file.
+    std::uint64_t (*encoding_bytes)(std::uint64_t w, std::uint64_t h);
 };
 
 // The classic pages' formats: the window's list.

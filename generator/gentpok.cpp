@@ -1,12 +1,13 @@
 #include "gentpok.h"
 
-#include <QFile>
 #include <cmath>
 
+#include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
 #include "platform/clock.h"
+#include "platform/file_names.h"
 #include "platform/folders.h"
 #include "platform/pump.h"
 #include "platform/staged_file.h"
@@ -122,7 +123,7 @@ bool make_folder(const QString& cs) {
     if (cs.trimmed().isEmpty())
         throw RunFailure(QStringLiteral("没有指定输出目录。"), QStringLiteral("no output folder was given"));
     try {
-        const std::filesystem::path folder(cs.toStdString());
+        const std::filesystem::path folder(path_of(cs));
         if (folder_exists(folder)) return false;
         create_folder(folder);
         return true;
@@ -161,7 +162,7 @@ void gentpok::wjpg(const RunSettings& s) {
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
     if (length > 0) {
-        pipeline.emplace();
+        pipeline.emplace(PagePipeline::default_workers(), kMaxPagesInFlight, kMaxBytesInFlight);
         writer.emplace(s, *pipeline);
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;
@@ -283,7 +284,7 @@ QString gentpok::getfname(std::int64_t& p) {
 
 void gentpok::hold_output_folder(const QString& folder) {
     try {
-        auto held = std::make_shared<Folder>(Folder::open(QFile::encodeName(folder).toStdString()));
+        auto held = std::make_shared<Folder>(Folder::open(path_of(folder)));
         held->lock();
         StagedFile::remove_leftovers(*held);
         output_ = std::move(held);
@@ -306,7 +307,7 @@ PageFile gentpok::page_file(const RunSettings& s, std::int64_t page) {
     file.folder = output_;
     const QString volume = volume_name(s, page);
     if (!volume.isEmpty()) {
-        file.volume = QFile::encodeName(volume).toStdString();
+        file.volume = bytes_of_name(volume);
         file.volume_path = base + volume;
         file.first_in_volume = std::fmod(double(page - s.first_page), *s.volume_pages) == 0;
         base += volume + kSep;
@@ -314,7 +315,7 @@ PageFile gentpok::page_file(const RunSettings& s, std::int64_t page) {
     if (!s.estimate) throw nothing_fits();
     const QString name = s.prefix + page_number_text(page, *s.estimate) + QString::fromUtf16(s.format->extension);
     file.path = base + name;
-    file.name = QFile::encodeName(name).toStdString();
+    file.name = bytes_of_name(name);
     return file;
 }
 

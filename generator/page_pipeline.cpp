@@ -1,5 +1,7 @@
 #include "page_pipeline.h"
 
+#include <system_error>
+
 namespace pagiro {
 
 unsigned PagePipeline::default_workers() {
@@ -7,9 +9,21 @@ unsigned PagePipeline::default_workers() {
     return n == 0 ? 2 : std::min(n, 8u);
 }
 
-PagePipeline::PagePipeline(unsigned workers, std::size_t max_in_flight)
-    : ready_(std::max<std::size_t>(1, max_in_flight)), max_in_flight_(std::max<std::size_t>(1, max_in_flight)) {
-    for (unsigned k = 0; k < std::max(1u, workers); ++k) threads_.emplace_back([this] { work(); });
+PagePipeline::PagePipeline(unsigned workers, std::size_t max_in_flight, std::size_t max_bytes_in_flight,
+                           const StartThread& start)
+    : ready_(std::max<std::size_t>(1, max_in_flight)),
+      max_in_flight_(std::max<std::size_t>(1, max_in_flight)),
+      max_bytes_in_flight_(max_bytes_in_flight) {
+    // A worker that cannot be started is not an error: the run goes on with those
+    // that did, or on the calling thread alone.
+    threads_.reserve(std::max(1u, workers));
+    for (unsigned k = 0; k < std::max(1u, workers); ++k) {
+        try {
+            threads_.push_back(start ? start([this] { work(); }) : std::thread([this] { work(); }));
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
 }
 
 PagePipeline::~PagePipeline() {
@@ -26,14 +40,47 @@ void PagePipeline::throw_failure() {
     if (failure_) throw *failure_;
 }
 
-void PagePipeline::submit(Encode encode) {
+void PagePipeline::submit(Encode encode, std::size_t bytes) {
     std::unique_lock lock(mutex_);
-    room_.wait(lock, [this] { return in_flight_ < max_in_flight_ || failure_; });
-    throw_failure();
-    queue_.push_back(Job{next_seq_++, std::move(encode)});
+    if (threads_.empty()) {
+        throw_failure();
+        lock.unlock();
+        encode_and_write_here(encode);
+        return;
+    }
+    wait_for_room(lock, bytes);
+    queue_.push_back(Job{next_seq_++, bytes, std::move(encode)});
     ++in_flight_;
+    bytes_in_flight_ += bytes;
     lock.unlock();
     work_.notify_one();
+}
+
+void PagePipeline::wait_for_room(std::size_t bytes) {
+    std::unique_lock lock(mutex_);
+    wait_for_room(lock, bytes);
+}
+
+void PagePipeline::wait_for_room(std::unique_lock<std::mutex>& lock, std::size_t bytes) {
+    room_.wait(lock, [&] {
+        if (failure_ || in_flight_ == 0) return true;
+        return in_flight_ < max_in_flight_ && bytes_in_flight_ + bytes <= max_bytes_in_flight_;
+    });
+    throw_failure();
+}
+
+void PagePipeline::encode_and_write_here(Encode& encode) {
+    try {
+        Write write = encode();
+        encode = nullptr;
+        write();
+        std::lock_guard lock(mutex_);
+        ++written_;
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        failure_ = to_run_failure(std::current_exception(), FailedIn::page);
+        failed_.store(true, std::memory_order_relaxed);
+    }
 }
 
 void PagePipeline::finish() {
@@ -58,6 +105,7 @@ void PagePipeline::work() {
         lock.unlock();
 
         Encoded done;
+        done.bytes = job.bytes;
         if (!skip) {
             try {
                 done.write = job.encode();
@@ -100,6 +148,7 @@ void PagePipeline::write_ready(std::unique_lock<std::mutex>& lock) {
         }
         ++next_write_;
         --in_flight_;
+        bytes_in_flight_ -= page.bytes;
         room_.notify_one();
     }
     writing_ = false;

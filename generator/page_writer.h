@@ -5,6 +5,7 @@
 // which encodes it with the format's encoder and writes it in page order.
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,8 +57,9 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 
 // Hands a finished page over to the pipeline: its worker encodes it with the
 // settings' format and writes it as `file` in page order, making its volume folder
-// (when it has one) just before.
-void hand_over(PagePipeline& pipeline, const RunSettings& settings, QImage page, PageFile file);
+// (when it has one) just before. The page holds `bytes` of memory until it is written.
+void hand_over(PagePipeline& pipeline, const RunSettings& settings, QImage page, PageFile file,
+               std::size_t bytes = 0);
 
 class PageWriter {
 public:
@@ -73,6 +75,7 @@ private:
     const RunSettings& settings_;
     PagePipeline& pipeline_;
     std::unique_ptr<PageCanvas> canvas_;
+    std::uint64_t page_bytes_;  // what a page holds in memory until it is written
 };
 
 }  // namespace pagiro

@@ -1,8 +1,10 @@
 #include "generator/page_writer.h"
 
 #include "generator/gentpok.h"
+#include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "generator/settings.h"
+#include "platform/file_names.h"
 #include "platform/numbers.h"
 #include "platform/page_file.h"
 #include "platform/staged_file.h"
@@ -108,16 +110,25 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 }
 
 PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
-    : settings_(settings), pipeline_(pipeline), canvas_(make_canvas(settings)) {}
+    : settings_(settings),
+      pipeline_(pipeline),
+      canvas_(make_canvas(settings)),
+      page_bytes_(page_memory(*settings.format, std::uint64_t(to_i32(settings.width)),
+                              std::uint64_t(to_i32(settings.height)), pipeline.workers())
+                      .per_page) {}
 
 void PageWriter::write_page(const std::function<PageFile()>& file) {
+    // The page's copy is made only once the pipeline has room for it.
+    pipeline_.wait_for_room(std::size_t(page_bytes_));
     QImage page = canvas_->copy();
+    if (page.isNull()) throw std::bad_alloc();
     PageFile target = file();
     canvas_->end_page();
-    hand_over(pipeline_, settings_, std::move(page), std::move(target));
+    hand_over(pipeline_, settings_, std::move(page), std::move(target), std::size_t(page_bytes_));
 }
 
-void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage page, PageFile file) {
+void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage page, PageFile file,
+               std::size_t bytes) {
     const RunSettings* settings = &run_settings;
     pipeline.submit([page = std::move(page), target = std::move(file), settings]() -> PagePipeline::Write {
         QString reason;
@@ -149,7 +160,7 @@ void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage p
                 throw write_failure(target.path, QString::fromLocal8Bit(error.c_str()), removed);
             }
         };
-    });
+    }, bytes);
 }
 
 }  // namespace pagiro

@@ -1,5 +1,7 @@
 #include "run_failure.h"
 
+#include <new>
+
 #include "platform/vb_error.h"
 
 namespace pagiro {
@@ -16,6 +18,8 @@ RunFailure to_run_failure(std::exception_ptr error, FailedIn where) {
         const QString d = QString::fromStdString(e.description());
         return RunFailure(zh + QStringLiteral("%1（错误 %2）").arg(d).arg(e.number()),
                           en + QStringLiteral("%1 (error %2)").arg(d).arg(e.number()));
+    } catch (const std::bad_alloc&) {
+        return RunFailure(zh + QStringLiteral("内存不足。"), en + QStringLiteral("out of memory"));
     } catch (const std::exception& e) {
         const QString d = QString::fromLocal8Bit(e.what());
         return RunFailure(zh + d, en + d);

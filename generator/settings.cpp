@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <cmath>
 
+#include "generator/page_limits.h"
+#include "generator/page_pipeline.h"
 #include "platform/numbers.h"
 #include "platform/text_view.h"
 #include "platform/vb_error.h"
@@ -142,22 +144,31 @@ typeset::Style typeset_style(const TypesetRequest& request, double width, double
     return style;
 }
 
-bool prefix_is_safe(const QString& prefix) {
+PrefixFault prefix_fault(const QString& prefix) {
     for (QChar c : prefix) {
-        if (c.unicode() < 0x20 || c == u'\x7F') return false;
-        if (QStringView(u"/\\:*?\"<>|").contains(c)) return false;
+        if (c.unicode() < 0x20 || c == u'\x7F') return PrefixFault::unsafe_character;
+        if (QStringView(u"/\\:*?\"<>|").contains(c)) return PrefixFault::unsafe_character;
     }
-    return true;
+    if (prefix.startsWith(u'.')) return PrefixFault::hidden;
+    return PrefixFault::none;
 }
 
 RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
     RunSettings s;
     s.prefix = host.text(Setting::c_fjqz);
-    if (!prefix_is_safe(s.prefix))
+    switch (prefix_fault(s.prefix)) {
+    case PrefixFault::none: break;
+    case PrefixFault::unsafe_character:
         throw RunFailure(QStringLiteral("文件名前缀“%1”不能含有 \\ / : * ? \" < > | 或控制字符。").arg(s.prefix),
                          QStringLiteral("the file-name prefix \"%1\" must not hold \\ / : * ? \" < > | or control "
                                         "characters")
                              .arg(s.prefix));
+    case PrefixFault::hidden:
+        throw RunFailure(QStringLiteral("文件名前缀“%1”不能以“.”开头：那样生成的图片都是隐藏文件，相簿里看不到。").arg(s.prefix),
+                         QStringLiteral("the file-name prefix \"%1\" must not start with \".\": the pages would be "
+                                        "hidden files")
+                             .arg(s.prefix));
+    }
     s.output_folder = host.text(Setting::c_ml);
     if (steps.output_folder_known) steps.output_folder_known(s.output_folder);
 
@@ -205,6 +216,8 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
     const QString format = host.text(Setting::v_tpks);
     s.format = find_format(format);
     if (!s.format) throw unknown_format(format);
+    if (auto refusal = page_size_refusal(*s.format, s.width, s.height, PagePipeline::default_workers(), memory_room()))
+        throw *refusal;
     s.background_picture = host.text(Setting::c_bjtp).trimmed();
     s.drop_empty_lines = host.checked(Check::qckh);
     s.clean_stale_pages = host.clean_stale_pages();

@@ -64,9 +64,11 @@ typeset::Style typeset_style(const TypesetRequest& request, double width, double
 // first page counts none.
 double first_page_number(const RunHost& host);
 
-// Whether a file-name prefix keeps every page inside the output folder and makes
-// names a phone's memory card can hold: no path separator, none of : * ? " < > |
-// and no control character.
-bool prefix_is_safe(const QString& prefix);
+// What is wrong with a file-name prefix, if anything. It must keep every page
+// inside the output folder and make names a phone's memory card can hold (no path
+// separator, none of : * ? " < > | and no control character), and it must not make
+// hidden files that a photo album does not list (a leading ".").
+enum class PrefixFault { none, unsafe_character, hidden };
+PrefixFault prefix_fault(const QString& prefix);
 
 }  // namespace pagiro

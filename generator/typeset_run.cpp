@@ -10,6 +10,7 @@
 #include "layout/dump.h"
 #include "layout/qt_measurer.h"
 #include "layout/typeset.h"
+#include "platform/file_names.h"
 #include "platform/page_file.h"
 #include "platform/pump.h"
 #include "render/page_renderer.h"
@@ -38,7 +39,7 @@ QString text_of(const typeset::Page& page) {
 
 void write_dump(const QString& path, const QByteArray& dump) {
     std::string error;
-    if (!write_page_file(path.toStdString(), dump.constData(), std::size_t(dump.size()), error))
+    if (!write_page_file(bytes_of_name(path), dump.constData(), std::size_t(dump.size()), error))
         throw RunFailure(QStringLiteral("排版记录无法写入：%1（%2）").arg(path, QString::fromLocal8Bit(error.c_str())),
                          QStringLiteral("cannot write the layout dump %1: %2").arg(path, QString::fromLocal8Bit(error.c_str())));
 }

@@ -1,7 +1,6 @@
 #include "surface.h"
 
 #include <QBuffer>
-#include <QFileInfo>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -10,10 +9,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "codepage.h"
 #include "colour.h"
+#include "file_names.h"
 #include "page_file.h"
 
 namespace pagiro {
@@ -52,25 +57,68 @@ void PageSurface::set_size(int width, int height) {
     finish_drawing();
     image_ = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
     blank_valid_ = false;
+    if (image_.isNull()) throw std::bad_alloc();  // Qt gives an empty picture when memory runs out
 }
+
+namespace {
+
+// What kind of file is at the path, as the reason a background picture is refused.
+QString not_a_picture_file(mode_t mode) {
+    if (S_ISDIR(mode)) return QStringLiteral("it is a folder, not a file");
+    if (S_ISFIFO(mode)) return QStringLiteral("it is a named pipe, not a file");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return QStringLiteral("it is a device, not a file");
+    if (S_ISSOCK(mode)) return QStringLiteral("it is a socket, not a file");
+    return QStringLiteral("not a regular file");
+}
+
+// Opens the picture for reading only when it is a regular file, and asks before
+// opening: a named pipe nobody writes to would hold the run (and its stop button)
+// for ever, and a device has no picture in it. The open itself does not block
+// either, should a pipe take the file's place in between.
+bool open_picture_file(const QString& name, QFile& file, QString* error) {
+    const std::string path = bytes_of_name(name);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (error)
+            *error = errno == ENOENT || errno == ENOTDIR ? QStringLiteral("no such file")
+                                                         : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        if (error) *error = not_a_picture_file(st.st_mode);
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error) *error = not_a_picture_file(st.st_mode);
+        ::close(fd);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (error) *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool PageSurface::set_background_picture(const QString& path, QString* error) {
     background_ = QImage();
     blank_valid_ = false;
     const QString name = path.trimmed();
     if (name.isEmpty()) return true;
-    QImageReader reader(name);
+    QFile file;
+    if (!open_picture_file(name, file, error)) return false;
+    QImageReader reader(&file);
     QImage picture = reader.read();
     if (picture.isNull()) {
-        if (error) {
-            const QFileInfo info(name);
-            if (!info.exists())
-                *error = QStringLiteral("no such file");
-            else if (!info.isFile())
-                *error = QStringLiteral("not a file");
-            else
-                *error = QStringLiteral("not a picture that can be read (%1)").arg(reader.errorString());
-        }
+        if (error) *error = QStringLiteral("not a picture that can be read (%1)").arg(reader.errorString());
         return false;
     }
     background_ = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
@@ -129,6 +177,7 @@ void PageSurface::clear() {
         if (!background_.isNull()) p.drawImage(0, 0, background_);
         finish_drawing();
         blank_ = image_.copy();
+        if (blank_.isNull()) throw std::bad_alloc();
         blank_valid_ = true;
         return;
     }
@@ -236,7 +285,7 @@ bool PageSurface::save_bmp(const QString& path, QString* error) const {
         }
     }
     std::string reason;
-    if (write_page_file(QFile::encodeName(path).toStdString(), bytes.constData(), std::size_t(bytes.size()), reason))
+    if (write_page_file(bytes_of_name(path), bytes.constData(), std::size_t(bytes.size()), reason))
         return true;
     if (error) *error = QString::fromLocal8Bit(reason.c_str());
     return false;

@@ -44,7 +44,7 @@ public:
     ~PageSurface();
 
     // The inner drawing area in pixels; at least 1 × 1. The content is undefined
-    // until the next clear().
+    // until the next clear(). Throws std::bad_alloc when the picture cannot be had.
     void set_size(int width, int height);
     int width() const { return image_.width(); }
     int height() const { return image_.height(); }

@@ -2,13 +2,13 @@
 
 #include <gif_lib.h>
 
-#include <QFile>
 #include <QGuiApplication>
 #include <algorithm>
 #include <unordered_map>
 #include <vector>
 
 #include "colour.h"
+#include "file_names.h"
 #include "numbers.h"
 #include "page_file.h"
 #include "surface.h"
@@ -271,7 +271,7 @@ void XYGraphics::SaveAs(const QString& path) {
     const auto bytes =
         encode_gif(surface.view(), transparent_ ? std::optional<std::uint32_t>(trans_colour_) : std::nullopt, &reason);
     std::string error;
-    if (bytes && !write_page_file(QFile::encodeName(path).toStdString(), bytes->constData(),
+    if (bytes && !write_page_file(bytes_of_name(path), bytes->constData(),
                                   std::size_t(bytes->size()), error))
         reason = QString::fromLocal8Bit(error.c_str());
     if (!bytes || !reason.isEmpty())

@@ -6,6 +6,8 @@
 #include <future>
 #include <mutex>
 #include <random>
+#include <set>
+#include <system_error>
 #include <thread>
 
 #include "generator/page_pipeline.h"
@@ -133,4 +135,108 @@ TEST(PagePipeline, AWorkerAheadOfTheWritingTakesTheNextPage) {
     EXPECT_TRUE(first_saw_others);
     EXPECT_FALSE(overlapping);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
+namespace {
+
+// Starts the first `allowed` workers and then fails as the system does at its
+// process limit.
+PagePipeline::StartThread threads_until(int allowed, std::atomic<int>& started) {
+    return [allowed, &started](std::function<void()> work) {
+        if (started >= allowed) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        ++started;
+        return std::thread(std::move(work));
+    };
+}
+
+}  // namespace
+
+TEST(PagePipeline, WorkersThatCannotStartLeaveFewerOrNone) {
+    for (int allowed : {0, 1, 2}) {
+        SCOPED_TRACE(allowed);
+        std::atomic<int> started{0};
+        std::vector<int> order;
+        std::set<std::thread::id> encoders;
+        std::mutex m;
+        {
+            PagePipeline pipeline(4, 8, PagePipeline::kNoByteBound, threads_until(allowed, started));
+            EXPECT_EQ(pipeline.workers(), unsigned(allowed));
+            for (int page = 0; page < 50; ++page) {
+                pipeline.submit([&, page]() -> PagePipeline::Write {
+                    {
+                        std::lock_guard lock(m);
+                        encoders.insert(std::this_thread::get_id());
+                    }
+                    return [&, page] { order.push_back(page); };
+                });
+            }
+            pipeline.finish();
+        }
+        ASSERT_EQ(order.size(), 50u);
+        for (int k = 0; k < 50; ++k) EXPECT_EQ(order[std::size_t(k)], k);
+        if (allowed == 0) {
+            // Without a worker every page is made on the thread that hands it over.
+            EXPECT_EQ(encoders, std::set<std::thread::id>{std::this_thread::get_id()});
+        } else {
+            EXPECT_LE(encoders.size(), std::size_t(allowed));
+            EXPECT_FALSE(encoders.count(std::this_thread::get_id()));
+        }
+    }
+}
+
+TEST(PagePipeline, WithoutWorkersAFailureIsReportedAsWithThem) {
+    std::atomic<int> started{0};
+    std::vector<int> written;
+    PagePipeline pipeline(2, 4, PagePipeline::kNoByteBound, threads_until(0, started));
+    ASSERT_EQ(pipeline.workers(), 0u);
+    int refused_at = -1;
+    for (int page = 0; page < 10; ++page) {
+        try {
+            pipeline.submit([&, page]() -> PagePipeline::Write {
+                if (page == 3) throw RunFailure("第3页坏了", "page 3 failed");
+                return [&, page] { written.push_back(page); };
+            });
+        } catch (const RunFailure& f) {
+            EXPECT_EQ(f.english, "page 3 failed");
+            refused_at = page;
+            break;
+        }
+    }
+    // The failure comes back at the next page handed over, and nothing after it is written.
+    EXPECT_EQ(refused_at, 4);
+    EXPECT_EQ(written, (std::vector<int>{0, 1, 2}));
+    EXPECT_THROW(pipeline.finish(), RunFailure);
+}
+
+TEST(PagePipeline, PagesInFlightAreBoundedByBytes) {
+    // Pages of 40 bytes against a budget of 100: never more than two held at once,
+    // though the count would allow 16. A page larger than the whole budget still
+    // goes through, alone.
+    for (std::size_t weight : {std::size_t(40), std::size_t(1000)}) {
+        SCOPED_TRACE(weight);
+        std::atomic<int> held{0}, most{0};
+        std::vector<int> order;
+        {
+            PagePipeline pipeline(3, 16, 100);
+            for (int page = 0; page < 60; ++page) {
+                const int now = ++held;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {}
+                pipeline.submit(
+                    [&, page]() -> PagePipeline::Write {
+                        std::this_thread::sleep_for(std::chrono::microseconds(100));
+                        return [&, page] {
+                            order.push_back(page);
+                            --held;
+                        };
+                    },
+                    weight);
+            }
+            pipeline.finish();
+        }
+        EXPECT_EQ(order.size(), 60u);
+        // `held` counts a page from just before it is handed over, so one more than
+        // the pipeline holds can be seen.
+        EXPECT_LE(most.load(), weight == 40 ? 3 : 2);
+    }
 }

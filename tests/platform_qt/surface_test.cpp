@@ -6,7 +6,12 @@
 #include <QFontMetrics>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QBuffer>
+#include <chrono>
+#include <fstream>
+#include <sys/stat.h>
 
+#include "platform/file_names.h"
 #include "platform/xygraphics.h"
 #include "qt_app.h"
 
@@ -167,6 +172,52 @@ TEST(PageSurface, BackgroundPictureSitsTopLeftThroughEveryClear) {
     EXPECT_FALSE(s.has_background_picture());
     EXPECT_TRUE(s.set_background_picture("   ", &error));
     EXPECT_FALSE(s.has_background_picture());
+}
+
+TEST(PageSurface, ABackgroundPictureMustBeARegularFileAndIsNeverWaitedFor) {
+    QTemporaryDir dir;
+    const std::string fifo = dir.filePath("pipe.jpg").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        QString path;
+        const char* reason;
+    } cases[] = {
+        {QString::fromStdString(fifo), "it is a named pipe, not a file"},
+        {dir.path(), "it is a folder, not a file"},
+        {QStringLiteral("/dev/zero"), "it is a device, not a file"},
+    };
+    for (const Case& c : cases) {
+        // A pipe nobody writes to would hold this call for ever; it must come back at once.
+        const auto start = std::chrono::steady_clock::now();
+        PageSurface s;
+        QString error;
+        EXPECT_FALSE(s.set_background_picture(c.path, &error)) << c.path.toStdString();
+        EXPECT_EQ(error, c.reason);
+        EXPECT_FALSE(s.has_background_picture());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
+}
+
+TEST(PageSurface, ABackgroundPictureIsFoundByTheBytesOfItsName) {
+    // A file named in GBK ("背景.bmp") on a system whose names are otherwise UTF-8.
+    QTemporaryDir dir;
+    const std::string folder = QFile::encodeName(dir.path()).toStdString();
+    const std::string gbk_name = folder + "/\xB1\xB3\xBE\xB0.bmp";
+    QImage pic(8, 6, QImage::Format_RGB32);
+    pic.fill(qRgb(200, 10, 10));
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(pic.save(&buffer, "BMP"));
+    }
+    std::ofstream(gbk_name, std::ios::binary).write(bytes.constData(), bytes.size());
+    PageSurface s;
+    s.set_size(16, 16);
+    QString error;
+    ASSERT_TRUE(s.set_background_picture(name_from_bytes(gbk_name), &error)) << error.toStdString();
+    s.clear();
+    EXPECT_EQ(s.image().copy(0, 0, 8, 6), pic);
 }
 
 TEST(PageSurface, SavesA24BitBmpOrNothing) {
