@@ -9,13 +9,6 @@
 namespace pagiro {
 namespace {
 
-std::uint64_t address_space_in_use() {
-    std::ifstream statm("/proc/self/statm");
-    std::uint64_t pages = 0;
-    statm >> pages;
-    return pages * std::uint64_t(::sysconf(_SC_PAGESIZE));
-}
-
 TEST(MemoryRoom, NeverMoreThanTheMachineHas) {
     const auto room = memory_room();
     ASSERT_TRUE(room);  // Linux always tells its physical memory
@@ -25,6 +18,13 @@ TEST(MemoryRoom, NeverMoreThanTheMachineHas) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
+std::uint64_t address_space_in_use() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    return pages * std::uint64_t(::sysconf(_SC_PAGESIZE));
+}
+
 TEST(MemoryRoom, AnAddressSpaceLimitCountsWhatIsLeftUnderIt) {
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
