@@ -197,6 +197,8 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         if (*s.volume_pages < 1)
             throw RunFailure(QStringLiteral("分卷页数至少为1。"), QStringLiteral("pages per volume must be at least 1"));
     }
+    // Both layouts settle an earlier run's pages at their end.
+    s.clean_stale_pages = host.clean_stale_pages();
     const PageOptions options = host.page_options();
     s.layout = options.layout;
     s.gif_transparent = options.gif_transparent.value_or(s.layout == LayoutMode::classic);
@@ -220,7 +222,6 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         throw *refusal;
     s.background_picture = host.text(Setting::c_bjtp).trimmed();
     s.drop_empty_lines = host.checked(Check::qckh);
-    s.clean_stale_pages = host.clean_stale_pages();
     return s;
 }
 

@@ -20,18 +20,18 @@ struct RunSettings {
     QString text;              // s_text, line breaks as CR LF
     QString prefix;            // c_fjqz, checked: no path separators or control characters
     QString output_folder;     // c_ml, as typed (a trailing separator is kept)
-    double first_page_value;   // c_qm as typed: the progress percentage counts from it
-    std::int16_t first_page;   // c_qm rounded: the number of the first page
-    double width;              // c_tk, pixels
-    double height;             // c_tg, pixels
+    double first_page_value = 0;   // c_qm as typed: the progress percentage counts from it
+    std::int16_t first_page = 0;   // c_qm rounded: the number of the first page
+    double width = 0;              // c_tk, pixels
+    double height = 0;             // c_tg, pixels
     QString font;              // c_font, as asked for (the surface falls back when missing)
-    double font_size;          // c_fontsize, points
-    std::uint32_t text_colour;        // c_wzcolor, 0x00BBGGRR
-    std::uint32_t background_colour;  // c_bjcolor, 0x00BBGGRR
+    double font_size = 0;          // c_fontsize, points
+    std::uint32_t text_colour = 0;        // c_wzcolor, 0x00BBGGRR
+    std::uint32_t background_colour = 0;  // c_bjcolor, 0x00BBGGRR
     QString background_picture;       // c_bjtp trimmed; empty for none
-    const PageFormat* format;         // v_tpks
-    bool drop_empty_lines;            // qckh
-    bool clean_stale_pages;           // remove an earlier run's pages past this run's end
+    const PageFormat* format = nullptr;         // v_tpks
+    bool drop_empty_lines = false;            // qckh
+    bool clean_stale_pages = false;           // remove an earlier run's pages past this run's end
     std::optional<double> volume_pages;  // zdfj1 when zdfj is ticked: pages per volume folder
     PageStyle style;                     // where the lines go
     std::optional<double> estimate;      // pages the text should make; nothing when no character fits

@@ -104,3 +104,17 @@ TEST_F(Cli, LibrariesRefuseWhatWouldMixBooks) {
               std::string::npos)
         << r.err;
 }
+
+TEST_F(Cli, CleanRemovesStalePagesAfterATypesetRunToo) {
+    write("short.txt", utf8_lines("第二本书", 10));  // one typeset page
+    fs::create_directories(dir / "out");
+    for (const char* name : {"kbwm000050.png", "kbwm000051.png", "cover.png"}) write(std::string("out/") + name, name);
+
+    Result r = run({"convert", "short.txt", "-o", "out", "--layout", "typeset", "--quiet"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("2 older pages past this run's last page remain"), std::string::npos) << r.err;
+
+    r = run({"convert", "short.txt", "-o", "out", "--layout", "typeset", "--quiet", "--clean"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(files(dir / "out"), (std::set<std::string>{"kbwm000001.png", "cover.png"}));
+}
