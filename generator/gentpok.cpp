@@ -223,8 +223,13 @@ void gentpok::wjpg(const RunSettings& s) {
         release_folders();
         return;
     }
+    finish_run(s);
+}
+
+// The end of a run that reached it: the summary, with stale pages settled while no
+// other run can be writing into the folder, then the host idle again.
+void gentpok::finish_run(const RunSettings& s) {
     RunSummary r = summary(s);
-    // Stale pages are cleared while no other run can be writing into the folder.
     settle_stale_pages(s, r);
     release_folders();
     host_.finished(r);

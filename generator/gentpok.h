@@ -61,6 +61,7 @@ private:
     // The volume folder's name of a page; empty when volumes are off.
     QString volume_name(const RunSettings& s, std::int64_t page) const;
     RunSummary summary(const RunSettings& s) const;
+    void finish_run(const RunSettings& s);
     void settle_stale_pages(const RunSettings& s, RunSummary& r);
 
     // After an error during a run: waits for the pages in flight, sets the page

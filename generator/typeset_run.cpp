@@ -88,13 +88,7 @@ void gentpok::wtypeset(const RunSettings& s) {
     }
     if (host_.abandoned()) return;
     if (dumping) write_dump(s.typeset.dump_layout, dump);
-    RunSummary r = summary(s);
-    // Stale pages are cleared while no other run can be writing into the folder.
-    settle_stale_pages(s, r);
-    release_folders();
-    host_.finished(r);
-    mk::runflag = 0;
-    host_.playandstop(true);
+    finish_run(s);
 }
 
 }  // namespace pagiro
