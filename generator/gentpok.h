@@ -68,8 +68,6 @@ private:
     // counter to the pages on disk, and throws an earlier page's failure if there
     // was one (the caller rethrows its own otherwise).
     void settle_after_error(PagePipeline& pipeline, const RunSettings& s);
-    // Counts the pages ahead, for a footer that shows the total; 0 when stopped.
-    int count_typeset_pages(const RunSettings& s);
 
     // Opens and locks the run's output folder and clears what an earlier run ended
     // by force left there; every page and volume folder of the run is made in it.

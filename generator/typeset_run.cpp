@@ -4,32 +4,17 @@
 // typesetter and drawn by the page renderer.
 #include "generator/gentpok.h"
 
+#include "generator/page_maker.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
 #include "layout/dump.h"
-#include "layout/qt_measurer.h"
-#include "layout/typeset.h"
 #include "platform/file_names.h"
 #include "platform/page_file.h"
 #include "platform/pump.h"
-#include "render/page_renderer.h"
 
 namespace pagiro {
 namespace {
-
-QRgb rgb_of(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
-
-typeset::RenderOptions render_options(const RunSettings& s) {
-    typeset::RenderOptions o;
-    o.text = rgb_of(s.text_colour);
-    o.background = rgb_of(s.background_colour);
-    // Grey pages are drawn in grey where the encoder takes them; the others take colour pixels.
-    o.colour = !s.format->takes_grey || s.png_kind == typeset::PngKind::colour;
-    o.antialias = !s.typeset.mono;
-    o.ink_weight = s.typeset.ink_weight;
-    return o;
-}
 
 QString text_of(const typeset::Page& page) {
     QString text;
@@ -46,21 +31,12 @@ void write_dump(const QString& path, const QByteArray& dump) {
 
 }  // namespace
 
-int gentpok::count_typeset_pages(const RunSettings& s) {
-    typeset::QtMeasurer measurer(s.typeset.style);
-    typeset::Typesetter counter(s.text, s.typeset.style, measurer, s.chapter_rule);
-    while (mk::runflag != 0 && counter.next_page()) pump();
-    return mk::runflag != 0 ? counter.pages_done() : 0;
-}
-
 void gentpok::wtypeset(const RunSettings& s) {
     const RunScope scope(run_, s);
-    const typeset::Style& style = s.typeset.style;
-    const int total = style.footer == typeset::FooterKind::page_number ? count_typeset_pages(s) : 0;
+    const int total =
+        footer_shows_total(s) ? count_typeset_pages(s, [] { return mk::runflag != 0; }, [] { pump(); }) : 0;
 
-    typeset::QtMeasurer measurer(style);
-    typeset::Typesetter setter(s.text, style, measurer, s.chapter_rule);
-    typeset::PageRenderer renderer(style, render_options(s));
+    TypesetPages pages(s);
     const bool dumping = !s.typeset.dump_layout.isEmpty();
     QByteArray dump;
     PagePipeline pipeline;
@@ -70,12 +46,12 @@ void gentpok::wtypeset(const RunSettings& s) {
         // A failed write ends the run at once, as in the classic run.
         while (mk::runflag != 0 && !pipeline.failed()) {
             pump();
-            std::optional<typeset::Page> page = setter.next_page();
+            std::optional<typeset::Page> page = pages.next();
             if (!page) break;
             ++number;
             PageFile file = showstat(s);
             host_.set_page_text(text_of(*page));
-            QImage image = renderer.render(*page, {number, total});
+            QImage image = pages.draw(*page, number, total);
             if (dumping) dump += typeset::dump_page(*page, number);
             if (host_.abandoned()) return;
             hand_over(pipeline, s, std::move(image), std::move(file));
