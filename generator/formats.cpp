@@ -1,6 +1,7 @@
 #include "formats.h"
 
 #include <QBuffer>
+#include <algorithm>
 
 #include "generator/settings.h"
 #include "jpeg/bmptojpg.h"
@@ -115,6 +116,18 @@ const PageFormat* by_name(std::span<const PageFormat> table, const QString& name
 
 std::span<const PageFormat> page_formats() { return kFormats; }
 std::span<const PageFormat> typeset_page_formats() { return kTypesetFormats; }
+
+std::vector<const PageFormat*> listed_formats() {
+    std::vector<const PageFormat*> listed;
+    for (std::span<const PageFormat> table : {page_formats(), typeset_page_formats()})
+        for (const PageFormat& f : table)
+            if (std::none_of(listed.begin(), listed.end(),
+                             [&](const PageFormat* l) { return QStringView(l->extension) == QStringView(f.extension); }))
+                listed.push_back(&f);
+    return listed;
+}
+
+bool classic_format(const QString& extension) { return find_format(extension) != nullptr; }
 
 const PageFormat* find_format(const QString& extension) { return by_extension(kFormats, extension); }
 const PageFormat* find_format_by_name(const QString& name) { return by_name(kFormats, name); }

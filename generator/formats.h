@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace pagiro {
 
@@ -52,6 +53,12 @@ struct PageFormat {
 std::span<const PageFormat> page_formats();
 // The formats of typeset pages (png, jpg, gif, bmp), by the same extensions.
 std::span<const PageFormat> typeset_page_formats();
+// Every format a page can be written in, once each by extension: the classic
+// pages' first, in their order, then those only typeset pages are written in.
+// The window's format list.
+std::vector<const PageFormat*> listed_formats();
+// Whether classic pages can be written in the format of this extension.
+bool classic_format(const QString& extension);
 // The format of this extension (".jpg"); nothing for any other text.
 const PageFormat* find_format(const QString& extension);
 // The format of this command-line name ("jpg", ".jpg", any case).

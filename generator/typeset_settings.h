@@ -1,7 +1,7 @@
 #pragma once
 // What a run needs beyond the classic settings to make typeset pages, and the
-// choice between the two layouts. The window does not offer these yet, so its
-// runs stay classic; the command line fills them in.
+// choice between the two layouts. The command line fills them in from its
+// options, the window from its side panel.
 #include <QString>
 #include <optional>
 
@@ -26,13 +26,23 @@ struct TypesetRequest {
     QString dump_layout;                     // the layout dump's file; empty for none
 };
 
-// The settings the window has no controls for yet.
+// A book of the pages: its title and author, whether it gets a contents page, and
+// the format its pages are kept in inside it.
+struct BookRequest {
+    QString title;
+    QString author;
+    bool toc = true;
+    QString page_format;
+};
+
+// The layout and the settings that go with it beyond the classic controls.
 struct PageOptions {
     LayoutMode layout = LayoutMode::classic;
     TypesetRequest typeset;
     // Whether a GIF page's background is marked transparent; nothing for the
     // layout's default (transparent for classic pages, opaque for typeset ones).
     std::optional<bool> gif_transparent;
+    BookRequest book;
 };
 
 }  // namespace pagiro
