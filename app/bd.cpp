@@ -28,6 +28,7 @@
 #include "generator/gentpok.h"
 #include "generator/run_state.h"
 #include "generator/summary.h"
+#include "app/side_panel.h"
 #include "app/window_pump.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
@@ -149,6 +150,7 @@ bd::bd(DialogProvider* dialogs, QWidget* parent) : QWidget(parent) {
     dialogs_ = dialogs;
     create_controls();
     load();
+    panel = new SidePanel(*this);
     set_display_flush([](void* window) { static_cast<bd*>(window)->flush_display(); }, this);
 }
 
@@ -185,7 +187,8 @@ void bd::create_controls() {
     zdfj1->setEnabled(false);
     zdfj = place(new QCheckBox(QStringLiteral("自动        页分卷"), this), "zdfj", twips(6150, 3030, 1965, 345), 32);
     v_tpks = place(new QComboBox(this), "v_tpks", twips(4830, 4920, 765, 300), 30);
-    for (const PageFormat& f : page_formats()) v_tpks->addItem(QString::fromUtf16(f.extension));
+    // The classic formats keep their places; those of typeset pages follow.
+    for (const PageFormat* f : listed_formats()) v_tpks->addItem(QString::fromUtf16(f->extension));
     v_tpks->setCurrentIndex(-1);
     gentp = place(new QLabel(this), "gentp", twips(150, 150, 1725, 1845), 29);
     gentp->hide();
@@ -359,6 +362,10 @@ QString bd::text(Setting s) const {
     return QString();
 }
 
+PageOptions bd::page_options() const { return panel->page_options(); }
+
+bool bd::clean_stale_pages() const { return panel->clean_stale_pages(); }
+
 bool bd::checked(Check c) const {
     return c == Check::qckh ? qckh->isChecked() : zdfj->isChecked();
 }
@@ -412,6 +419,7 @@ void bd::playandstop(bool cs) {
         w->setEnabled(cs);
     outcjg->setVisible(!cs);
     zdfj_click();
+    panel->set_idle(cs);
     if (cs) {
         setWindowTitle(idle_title);
         v_2->setText(QStringLiteral("系统等待执行命令中......"));

@@ -1,0 +1,429 @@
+#include "app/side_panel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <climits>
+
+#include "app/bd.h"
+#include "app/preview.h"
+#include "generator/formats.h"
+#include "platform/fonts.h"
+#include "render/devices.h"
+
+namespace pagiro {
+namespace {
+
+// The classic area is 556 × 397; the panel adds its width to the right.
+constexpr int kClassicWidth = 556;
+constexpr int kClassicHeight = 397;
+constexpr int kPanelWidth = 580;
+constexpr int kSettingsWidth = 262;
+
+// What switching between the layouts brings when the page boxes still hold the
+// other layout's defaults (the command line's defaults for typeset pages).
+constexpr int kTypesetWidth = 480, kTypesetHeight = 800, kTypesetPoints = 16;
+
+QString tip(QWidget* w, const QString& text) {
+    w->setToolTip(text);
+    return text;
+}
+
+QSpinBox* margin_box(QWidget* parent, const QString& side) {
+    auto* box = new QSpinBox(parent);
+    box->setRange(-1, 10000);
+    box->setValue(-1);
+    box->setSpecialValueText(QStringLiteral("自动"));
+    box->setSuffix(QStringLiteral(" 像素"));
+    tip(box, QStringLiteral("%1页边距，单位像素。“自动”为页面短边的6%。").arg(side));
+    return box;
+}
+
+QDoubleSpinBox* number_box(QWidget* parent, double low, double high, double value, double step, const QString& suffix) {
+    auto* box = new QDoubleSpinBox(parent);
+    box->setRange(low, high);
+    box->setDecimals(2);
+    box->setSingleStep(step);
+    box->setValue(value);
+    box->setSuffix(suffix);
+    return box;
+}
+
+}  // namespace
+
+SidePanel::SidePanel(bd& window) : QWidget(&window), window_(window) {
+    setObjectName(QStringLiteral("side_panel"));
+    setGeometry(kClassicWidth, 0, kPanelWidth, kClassicHeight);
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(6, 6, 8, 6);
+    columns->setSpacing(8);
+    auto* settings = new QWidget(this);
+    settings->setFixedWidth(kSettingsWidth);
+    auto* pages = new QWidget(this);
+    columns->addWidget(settings);
+    columns->addWidget(pages, 1);
+    build_settings(settings);
+    build_preview(pages);
+    hide();
+
+    // On the classic area's right edge, in the strip no classic control uses; it
+    // takes no focus, so Tab still walks the classic controls only.
+    toggle = new QToolButton(&window);
+    toggle->setObjectName(QStringLiteral("panel_toggle"));
+    toggle->setGeometry(547, 10, 8, 175);
+    toggle->setArrowType(Qt::RightArrow);
+    toggle->setFocusPolicy(Qt::NoFocus);
+    toggle->setAutoRaise(false);
+    tip(toggle, QStringLiteral("显示或隐藏侧栏：页面预览和排版设置（Ctrl+P）"));
+    connect(toggle, &QToolButton::clicked, this, [this] { set_open(!is_open()); });
+    auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+P")), &window);
+    connect(shortcut, &QShortcut::activated, this, [this] { set_open(!is_open()); });
+
+    preview = new Preview(window_, *window_.s_text->document(), this);
+    connect(preview, &Preview::ready, this, &SidePanel::show_page);
+    watch_window();
+    enable_typeset_controls();
+}
+
+SidePanel::~SidePanel() = default;
+
+void SidePanel::build_settings(QWidget* column) {
+    auto* grid = new QGridLayout(column);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(3);
+    int row = 0;
+    auto label = [&](const QString& text, int r, int c) {
+        auto* l = new QLabel(text, column);
+        grid->addWidget(l, r, c);
+        return l;
+    };
+
+    label(QStringLiteral("排版方式:"), row, 0);
+    layout_mode = new QComboBox(column);
+    layout_mode->addItems({QStringLiteral("经典"), QStringLiteral("排版")});
+    tip(layout_mode, QStringLiteral("经典：原来的字格页面，与以前逐字节相同；排版：为今天的屏幕排版，"
+                                    "中文断行、两端对齐、抗锯齿"));
+    grid->addWidget(layout_mode, row++, 1, 1, 3);
+
+    label(QStringLiteral("设备:"), row, 0);
+    device = new QComboBox(column);
+    device->addItem(QStringLiteral("（自定）"));
+    for (const typeset::DevicePreset& d : typeset::device_presets()) {
+        device->addItem(QStringLiteral("%1  %2×%3").arg(QString::fromUtf8(d.name.data(), qsizetype(d.name.size())))
+                            .arg(d.width)
+                            .arg(d.height));
+        device->setItemData(device->count() - 1, QString::fromUtf8(d.description.data(), qsizetype(d.description.size())),
+                            Qt::ToolTipRole);
+    }
+    tip(device, QStringLiteral("选一种阅读设备：填入它的页面宽高、字号和适合的格式，之后仍可修改"));
+    grid->addWidget(device, row++, 1, 1, 3);
+
+    label(QStringLiteral("左边距:"), row, 0);
+    margin_left = margin_box(column, QStringLiteral("左"));
+    grid->addWidget(margin_left, row, 1);
+    label(QStringLiteral("右:"), row, 2);
+    margin_right = margin_box(column, QStringLiteral("右"));
+    grid->addWidget(margin_right, row++, 3);
+    label(QStringLiteral("上边距:"), row, 0);
+    margin_top = margin_box(column, QStringLiteral("上"));
+    grid->addWidget(margin_top, row, 1);
+    label(QStringLiteral("下:"), row, 2);
+    margin_bottom = margin_box(column, QStringLiteral("下"));
+    grid->addWidget(margin_bottom, row++, 3);
+
+    label(QStringLiteral("行距:"), row, 0);
+    line_spacing = number_box(column, 0.5, 10, 1.5, 0.1, QStringLiteral(" 倍"));
+    tip(line_spacing, QStringLiteral("行与行的距离，是字号的几倍（默认1.5）"));
+    grid->addWidget(line_spacing, row, 1);
+    label(QStringLiteral("段距:"), row, 2);
+    paragraph_spacing = number_box(column, 0, 10, 0, 0.25, QStringLiteral(" 字"));
+    tip(paragraph_spacing, QStringLiteral("段落之后多空出的距离，单位为字宽（默认0）"));
+    grid->addWidget(paragraph_spacing, row++, 3);
+
+    label(QStringLiteral("首行缩进:"), row, 0);
+    indent = number_box(column, 0, 10, 2, 0.5, QStringLiteral(" 字"));
+    tip(indent, QStringLiteral("以汉字开头的段落首行缩进几个字（默认2）"));
+    grid->addWidget(indent, row++, 1);
+
+    chapter_pages = new QCheckBox(QStringLiteral("章节标题另起一页"), column);
+    chapter_pages->setChecked(true);
+    tip(chapter_pages, QStringLiteral("“第…章”等章节标题总是从新的一页开始"));
+    grid->addWidget(chapter_pages, row++, 0, 1, 4);
+
+    label(QStringLiteral("页脚:"), row, 0);
+    footer = new QComboBox(column);
+    footer->addItems({QStringLiteral("无"), QStringLiteral("页码"), QStringLiteral("章节标题")});
+    tip(footer, QStringLiteral("页面底边显示的内容：页码和总页数，或本章标题"));
+    grid->addWidget(footer, row++, 1, 1, 3);
+
+    label(QStringLiteral("渲染:"), row, 0);
+    rendering = new QComboBox(column);
+    rendering->addItems({QStringLiteral("灰度"), QStringLiteral("黑白")});
+    tip(rendering, QStringLiteral("灰度：平滑的抗锯齿文字；黑白：清晰的1位墨点，适合小屏幕"));
+    grid->addWidget(rendering, row, 1);
+    label(QStringLiteral("墨色:"), row, 2);
+    ink_weight = number_box(column, 0.1, 10, 1, 0.1, QString());
+    tip(ink_weight, QStringLiteral("大于1时加粗细笔画，适合墨水屏（默认1）"));
+    grid->addWidget(ink_weight, row++, 3);
+
+    label(QStringLiteral("书名:"), row, 0);
+    book_title = new QLineEdit(column);
+    tip(book_title, QStringLiteral("制作整本电子书时写进书里的书名"));
+    grid->addWidget(book_title, row++, 1, 1, 3);
+    label(QStringLiteral("作者:"), row, 0);
+    book_author = new QLineEdit(column);
+    tip(book_author, QStringLiteral("制作整本电子书时写进书里的作者"));
+    grid->addWidget(book_author, row++, 1, 1, 3);
+
+    clean = new QCheckBox(QStringLiteral("生成完后删除以前多余的页面"), column);
+    tip(clean, QStringLiteral("生成到文本末尾后，删除以前生成的、页码在本次最后一页之后的同名图片"));
+    grid->addWidget(clean, row++, 0, 1, 4);
+    grid->setRowStretch(row, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+}
+
+void SidePanel::build_preview(QWidget* column) {
+    auto* box = new QVBoxLayout(column);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(3);
+    auto* bar = new QHBoxLayout;
+    bar->setSpacing(3);
+    first_page = new QPushButton(QStringLiteral("首页"), column);
+    tip(first_page, QStringLiteral("预览第一页"));
+    page_number = new QSpinBox(column);
+    page_number->setRange(1, 9999999);
+    page_number->setPrefix(QStringLiteral("第 "));
+    page_number->setSuffix(QStringLiteral(" 页"));
+    page_number->setKeyboardTracking(false);
+    tip(page_number, QStringLiteral("预览第几页（从1数起，与文件编号无关）"));
+    last_page = new QPushButton(QStringLiteral("末页"), column);
+    tip(last_page, QStringLiteral("预览最后一页（要把全文排完，长文本需要一点时间）"));
+    zoom = new QComboBox(column);
+    zoom->addItems({QStringLiteral("适合窗口"), QStringLiteral("实际大小")});
+    tip(zoom, QStringLiteral("缩放到预览框大小，或按实际像素显示"));
+    for (QPushButton* b : {first_page, last_page}) b->setFixedWidth(44);
+    bar->addWidget(first_page);
+    bar->addWidget(page_number, 1);
+    bar->addWidget(last_page);
+    bar->addWidget(zoom);
+    box->addLayout(bar);
+
+    view = new QScrollArea(column);
+    view->setAlignment(Qt::AlignCenter);
+    view->setBackgroundRole(QPalette::Dark);
+    picture = new QLabel(view);
+    picture->setAlignment(Qt::AlignCenter);
+    picture->setWordWrap(true);
+    tip(view, QStringLiteral("页面预览：与生成的图片逐像素相同"));
+    view->setWidget(picture);
+    view->setWidgetResizable(false);
+    box->addWidget(view, 1);
+    page_info = new QLabel(column);
+    tip(page_info, QStringLiteral("预览的是哪一页"));
+    box->addWidget(page_info);
+
+    connect(first_page, &QPushButton::clicked, this, [this] {
+        page_number->setValue(1);
+        preview->show_page(1);
+    });
+    connect(last_page, &QPushButton::clicked, this, [this] { preview->show_last_page(); });
+    connect(page_number, &QSpinBox::valueChanged, this, [this](int n) { preview->show_page(n); });
+    connect(zoom, &QComboBox::currentIndexChanged, this, &SidePanel::show_picture);
+}
+
+void SidePanel::watch_window() {
+    bd& w = window_;
+    auto again = [this] { refresh(); };
+    connect(w.s_text, &QPlainTextEdit::textChanged, this, again);
+    for (QLineEdit* box : {w.c_tk, w.c_tg, w.c_wzcolor, w.c_bjcolor, w.c_bjtp})
+        connect(box, &QLineEdit::textChanged, this, again);
+    connect(w.c_font, &QComboBox::currentTextChanged, this, again);
+    connect(w.c_fontsize, &QComboBox::currentTextChanged, this, again);
+    connect(w.qckh, &QCheckBox::toggled, this, again);
+    connect(w.v_tpks, &QComboBox::currentIndexChanged, this, &SidePanel::format_chosen);
+
+    connect(layout_mode, &QComboBox::currentIndexChanged, this, &SidePanel::layout_changed);
+    connect(device, &QComboBox::currentIndexChanged, this, &SidePanel::device_chosen);
+    for (QSpinBox* box : {margin_left, margin_right, margin_top, margin_bottom})
+        connect(box, &QSpinBox::valueChanged, this, again);
+    for (QDoubleSpinBox* box : {line_spacing, paragraph_spacing, indent, ink_weight})
+        connect(box, &QDoubleSpinBox::valueChanged, this, again);
+    connect(chapter_pages, &QCheckBox::toggled, this, again);
+    connect(footer, &QComboBox::currentIndexChanged, this, again);
+    connect(rendering, &QComboBox::currentIndexChanged, this, again);
+}
+
+PageOptions SidePanel::page_options() const {
+    PageOptions o;
+    o.layout = layout_mode->currentIndex() == 1 ? LayoutMode::typeset : LayoutMode::classic;
+    TypesetRequest& r = o.typeset;
+    typeset::Style& style = r.style;
+    style.margin_left = margin_left->value();
+    style.margin_right = margin_right->value();
+    style.margin_top = margin_top->value();
+    style.margin_bottom = margin_bottom->value();
+    style.line_spacing = line_spacing->value();
+    style.paragraph_spacing = paragraph_spacing->value();
+    style.indent_ems = indent->value();
+    style.heading_new_page = chapter_pages->isChecked();
+    constexpr typeset::FooterKind kinds[] = {typeset::FooterKind::none, typeset::FooterKind::page_number,
+                                             typeset::FooterKind::chapter_title};
+    style.footer = kinds[std::max(0, footer->currentIndex())];
+    r.mono = rendering->currentIndex() == 1;
+    r.ink_weight = ink_weight->value();
+    if (device->currentIndex() > 0) {
+        const typeset::DevicePreset& d = typeset::device_presets()[std::size_t(device->currentIndex() - 1)];
+        if (d.grey_levels == 2 || d.grey_levels == 4) r.grey_levels = d.grey_levels;
+    }
+    o.book.title = book_title->text().trimmed();
+    o.book.author = book_author->text().trimmed();
+    return o;
+}
+
+bool SidePanel::clean_stale_pages() const { return clean->isChecked(); }
+
+bool SidePanel::is_open() const { return !isHidden(); }
+
+void SidePanel::set_open(bool open) {
+    setVisible(open);
+    toggle->setArrowType(open ? Qt::LeftArrow : Qt::RightArrow);
+    window_.setFixedSize(kClassicWidth + (open ? kPanelWidth : 0), kClassicHeight);
+    if (open) preview->show_page(preview->page());
+}
+
+void SidePanel::set_idle(bool idle) {
+    idle_ = idle;
+    for (QWidget* w : std::initializer_list<QWidget*>{layout_mode, device, clean}) w->setEnabled(idle);
+    enable_typeset_controls();
+}
+
+void SidePanel::enable_typeset_controls() {
+    typeset_ = layout_mode->currentIndex() == 1;
+    for (QWidget* w : std::initializer_list<QWidget*>{margin_left, margin_right, margin_top, margin_bottom,
+                                                      line_spacing, paragraph_spacing, indent, chapter_pages, footer,
+                                                      rendering, ink_weight, book_title, book_author})
+        w->setEnabled(typeset_ && idle_);
+}
+
+void SidePanel::refresh() {
+    if (is_open()) preview->changed();
+}
+
+namespace {
+
+// Sets a box only when it still holds `from`: what the user typed stays.
+void replace_default(QLineEdit* box, const QString& from, const QString& to) {
+    if (box->text() == from) box->setText(to);
+}
+
+}  // namespace
+
+void SidePanel::layout_changed() {
+    bd& w = window_;
+    const bool typeset = layout_mode->currentIndex() == 1;
+    const QString classic_w = default_setting(Setting::c_tk), classic_h = default_setting(Setting::c_tg);
+    const QString classic_pt = default_setting(Setting::c_fontsize);
+    const QString classic_face = choose_default_font(QFontDatabase::families());
+    const QString typeset_face = QString::fromLatin1(typeset::default_family);
+    if (typeset) {
+        replace_default(w.c_tk, classic_w, QString::number(kTypesetWidth));
+        replace_default(w.c_tg, classic_h, QString::number(kTypesetHeight));
+        if (w.c_fontsize->currentText() == classic_pt) w.c_fontsize->setEditText(QString::number(kTypesetPoints));
+        if (w.c_font->currentText() == classic_face && w.c_font->findText(typeset_face) >= 0)
+            w.c_font->setCurrentIndex(w.c_font->findText(typeset_face));
+        if (w.v_tpks->currentText() == default_setting(Setting::v_tpks))
+            w.v_tpks->setCurrentIndex(w.v_tpks->findText(QStringLiteral(".png")));
+    } else {
+        replace_default(w.c_tk, QString::number(kTypesetWidth), classic_w);
+        replace_default(w.c_tg, QString::number(kTypesetHeight), classic_h);
+        if (w.c_fontsize->currentText() == QString::number(kTypesetPoints)) w.c_fontsize->setEditText(classic_pt);
+        if (w.c_font->currentText() == typeset_face && w.c_font->findText(classic_face) >= 0)
+            w.c_font->setCurrentIndex(w.c_font->findText(classic_face));
+        // Classic pages cannot be written in a typeset page's format: back to the
+        // window's first choice (whose own check falls back to ".jpg").
+        if (!classic_format(w.v_tpks->currentText()))
+            w.v_tpks->setCurrentIndex(w.v_tpks->findText(default_setting(Setting::v_tpks)));
+    }
+    w.update_estimate();
+    enable_typeset_controls();
+    refresh();
+}
+
+void SidePanel::format_chosen() {
+    // A format only typeset pages are written in makes the pages typeset.
+    if (layout_mode->currentIndex() == 0 && !classic_format(window_.v_tpks->currentText()) &&
+        window_.v_tpks->currentIndex() >= 0)
+        layout_mode->setCurrentIndex(1);
+    refresh();
+}
+
+void SidePanel::device_chosen() {
+    if (device->currentIndex() > 0) {
+        const typeset::DevicePreset& d = typeset::device_presets()[std::size_t(device->currentIndex() - 1)];
+        bd& w = window_;
+        w.c_tk->setText(QString::number(d.width));
+        w.c_tg->setText(QString::number(d.height));
+        w.c_fontsize->setEditText(QString::number(d.font_size_pt));
+        const QString name = QString::fromUtf8(d.format.data(), qsizetype(d.format.size()));
+        // The device's own format where pages of the layout can be written in it;
+        // a device whose own format is a book gets PNG pages.
+        const PageFormat* f = layout_mode->currentIndex() == 1
+                                  ? find_typeset_format_by_name(name)
+                                  : find_format_by_name(name);
+        if (!f && layout_mode->currentIndex() == 1) f = find_typeset_format_by_name(QStringLiteral("png"));
+        if (f) w.v_tpks->setCurrentIndex(w.v_tpks->findText(QString::fromUtf16(f->extension)));
+        w.update_estimate();
+    }
+    refresh();
+}
+
+void SidePanel::show_page(const PreviewPage& page) {
+    shown_ = page.image;
+    if (page.image.isNull()) {
+        picture->setPixmap(QPixmap());
+        picture->setText(page.message);
+        page_info->setText(QString());
+    } else {
+        picture->setText(QString());
+        page_info->setText(page.last ? QStringLiteral("第 %1 页（最后一页，共 %1 页）").arg(page.number)
+                                     : QStringLiteral("第 %1 页").arg(page.number));
+        if (page.number != page_number->value()) {
+            const QSignalBlocker quiet(page_number);
+            page_number->setValue(page.number);
+        }
+    }
+    show_picture();
+}
+
+void SidePanel::show_picture() {
+    if (shown_.isNull()) {
+        picture->resize(view->viewport()->size());
+        return;
+    }
+    QPixmap pm = QPixmap::fromImage(shown_);
+    if (zoom->currentIndex() == 0) {
+        const QSize room = view->viewport()->size() - QSize(4, 4);
+        const QSize fitted = shown_.size().scaled(room, Qt::KeepAspectRatio);
+        // Small pages are enlarged pixel for pixel so that they stay sharp.
+        pm = pm.scaled(fitted, Qt::KeepAspectRatio,
+                       fitted.width() > shown_.width() ? Qt::FastTransformation : Qt::SmoothTransformation);
+    }
+    picture->setPixmap(pm);
+    picture->resize(pm.size());
+}
+
+}  // namespace pagiro
