@@ -29,6 +29,7 @@
 #include "generator/run_state.h"
 #include "generator/summary.h"
 #include "app/side_panel.h"
+#include "app/source_text.h"
 #include "app/window_pump.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
@@ -341,8 +342,7 @@ QString bd::text(Setting s) const {
     switch (s) {
     case Setting::s_text:
         if (source_dirty_) {
-            source_cache_ = s_text->toPlainText();
-            source_cache_.replace(u'\n', QStringLiteral("\r\n"));
+            source_cache_ = crlf_lines(s_text->toPlainText());
             source_dirty_ = false;
         }
         return source_cache_;

@@ -6,12 +6,17 @@
 
 #include "generator/page_maker.h"
 #include "generator/settings.h"
+#include "app/source_text.h"
 
 namespace pagiro {
 namespace {
 
 // Typing that comes faster than this is taken together.
 constexpr int kQuietMs = 50;
+// Work on the window's thread that a typist would feel.
+constexpr qint64 kCostlyMs = 15;
+// Up to this many characters the text's beginning is read block by block.
+constexpr qsizetype kBlockWalk = 256 * 1024;
 // A page larger than this is not drawn for a look (the run may still make it).
 constexpr qint64 kLargestPreviewPixels = 64LL << 20;
 
@@ -118,7 +123,11 @@ Preview::Preview(const RunHost& host, const QTextDocument& source, QObject* pare
     thread_.start();
     debounce_.setSingleShot(true);
     connect(&debounce_, &QTimer::timeout, this, &Preview::send);
-    connect(&source_, &QTextDocument::contentsChanged, this, [this] { source_changed_ = true; });
+    // An edit past the end of the beginning handed over leaves it as it is.
+    connect(&source_, &QTextDocument::contentsChange, this, [this](int position, int, int) {
+        source_edited_ = true;
+        if (start_whole_ || position <= start_end_) start_valid_ = false;
+    });
 }
 
 Preview::~Preview() {
@@ -130,9 +139,13 @@ Preview::~Preview() {
 
 void Preview::changed() {
     // The first change after a quiet spell goes at once (with whatever else the
-    // same event changes); typing goes when it pauses.
-    const bool quiet = !since_send_.isValid() || since_send_.elapsed() >= kQuietMs;
-    debounce_.start(quiet ? 0 : kQuietMs);
+    // same event changes); typing goes when it pauses. Where handing the text
+    // over takes the window's thread a while (a page far into a long novel),
+    // typing always waits for the pause, and a longer one.
+    const bool quiet = !since_change_.isValid() || since_change_.elapsed() >= kQuietMs;
+    since_change_.start();
+    const bool costly = source_edited_ && build_ms_ > kCostlyMs;
+    debounce_.start(costly ? std::max<qint64>(kQuietMs, 3 * build_ms_) : quiet ? 0 : kQuietMs);
 }
 
 void Preview::show_page(int number) {
@@ -145,23 +158,39 @@ void Preview::show_last_page() { show_page(INT_MAX); }
 void Preview::send() { send_with(false); }
 
 QString Preview::source_start(qsizetype wanted, bool& whole) {
-    if (source_changed_ || start_.size() < wanted) {
+    // A beginning far longer than needed (the pages shown were further on) is
+    // made again in its short form: quicker to hand over after each edit.
+    const bool too_long = start_.size() > 4 * wanted + kBlockWalk;
+    if (!start_valid_ || too_long || (!start_whole_ && start_.size() < wanted)) {
+        QElapsedTimer took;
+        took.start();
         start_.clear();
-        start_whole_ = false;
-        source_changed_ = false;
-        QTextBlock block = source_.begin();
-        for (; block.isValid() && start_.size() < wanted; block = block.next()) {
-            if (block != source_.begin()) start_ += QStringLiteral("\r\n");
-            append_plain(start_, block.text());
+        if (wanted <= kBlockWalk) {
+            // A few pages' worth: block by block, as the box's plain text gives them.
+            QTextBlock block = source_.begin();
+            for (; block.isValid() && start_.size() < wanted; block = block.next()) {
+                if (block != source_.begin()) start_ += QStringLiteral("\r\n");
+                append_plain(start_, block.text());
+                start_end_ = block.position() + block.length() - 1;
+            }
+            start_whole_ = !block.isValid();
+        } else {
+            // Far into the text the box's own plain text is quicker than its blocks.
+            const QString plain = source_.toPlainText();
+            const qsizetype cut = plain.indexOf(u'\n', std::min(wanted, plain.size()));
+            start_whole_ = cut < 0;
+            start_end_ = start_whole_ ? plain.size() : cut;
+            start_ = crlf_lines(QStringView(plain).left(start_end_));
         }
-        start_whole_ = !block.isValid();
+        start_valid_ = true;
+        build_ms_ = took.elapsed();
     }
     whole = start_whole_;
     return start_;
 }
 
 void Preview::send_with(bool whole_text) {
-    since_send_.start();
+    source_edited_ = false;
     const quint64 generation = ++*latest_;
     pending_ = generation;
     RunSettings settings;
@@ -182,7 +211,10 @@ void Preview::send_with(bool whole_text) {
     const qint64 wanted = (qint64(std::min(page_, 1 << 20)) + 1) * characters_per_page(settings) + 4096;
     whole_text = whole_text || page_ == INT_MAX || footer_shows_total(settings) || wanted >= length / 2;
     if (whole_text) {
+        QElapsedTimer took;
+        took.start();
         settings.text = host_.text(Setting::s_text);
+        build_ms_ = took.elapsed();
     } else {
         settings.text = source_start(qsizetype(wanted), whole_text);
     }

@@ -67,12 +67,15 @@ private:
     quint64 pending_ = 0;   // the generation of the request not yet answered; 0 for none
     int page_ = 1;          // the page asked for; INT_MAX for the last
     QTimer debounce_;
-    QElapsedTimer since_send_;
+    QElapsedTimer since_change_;
     // The beginning of the text last handed over, kept while the text is unchanged
     // so that the worker sees the same text and keeps its layout.
     QString start_;
+    bool start_valid_ = false;
     bool start_whole_ = false;
-    bool source_changed_ = true;
+    int start_end_ = 0;     // the document position just past its last character
+    qint64 build_ms_ = 0;   // what handing the text over took the last time
+    bool source_edited_ = false;  // since the last request
 };
 
 }  // namespace pagiro

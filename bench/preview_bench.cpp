@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QSpinBox>
 #include <QTest>
+#include <QTextCursor>
+#include <QPlainTextEdit>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -55,6 +58,37 @@ void measure(const char* what, pagiro::bd& window, pagiro::SidePanel& panel, int
                 ms.back(), panel.page_number->value());
 }
 
+// Typing into the text box while the preview follows: the longest time the
+// window's thread was busy between two ticks of a 1 ms timer.
+void typing(const char* what, pagiro::bd& window, pagiro::SidePanel& panel, int page) {
+    if (panel.is_open()) answer_ms(panel, [&] { panel.page_number->setValue(page); });
+    QTextCursor end(window.s_text->document());
+    end.movePosition(QTextCursor::Start);
+    window.s_text->setTextCursor(end);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start(1);
+    last = clock.nsecsElapsed();
+    for (int k = 0; k < 20; ++k) {
+        QTest::keyClick(window.s_text, Qt::Key_A);
+        QTest::qWait(30);
+    }
+    const qint64 typing_longest = longest;
+    const qint64 typed = clock.nsecsElapsed();
+    longest = 0;
+    while (panel.preview->busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    std::printf("%-8s page %5d: typing 20 keys 30 ms apart: the window's thread busy at most %.1f ms at once; "
+                "after the last key, %.1f ms at most, the page %.0f ms later\n",
+                what, page, typing_longest / 1e6, longest / 1e6, (clock.nsecsElapsed() - typed) / 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,9 +110,12 @@ int main(int argc, char** argv) {
     std::printf("text: %zu characters\n", text->size());
     window.show();
     pagiro::SidePanel& panel = *window.panel;
+    typing("closed", window, panel, 0);
     panel.set_open(true);
     for (int page : {1, 5000}) measure("classic", window, panel, page);
+    for (int page : {1, 5000}) typing("classic", window, panel, page);
     answer_ms(panel, [&] { panel.layout_mode->setCurrentIndex(1); });
     for (int page : {1, 5000}) measure("typeset", window, panel, page);
+    for (int page : {1, 5000}) typing("typeset", window, panel, page);
     return 0;
 }
