@@ -228,6 +228,14 @@ void SidePanel::build_preview(QWidget* column) {
     picture = new QLabel(view);
     picture->setAlignment(Qt::AlignCenter);
     picture->setWordWrap(true);
+    // Why there is no page is read on the window's own colours, not the dark backdrop.
+    picture->setMargin(12);
+    QPalette message = picture->palette();
+    message.setColor(QPalette::Window, palette().color(QPalette::Window));
+    message.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    picture->setPalette(message);
+    picture->setBackgroundRole(QPalette::Window);
+    picture->setForegroundRole(QPalette::WindowText);
     tip(view, QStringLiteral("页面预览：与生成的图片逐像素相同"));
     view->setWidget(picture);
     view->setWidgetResizable(false);
@@ -393,6 +401,7 @@ void SidePanel::device_chosen() {
 
 void SidePanel::show_page(const PreviewPage& page) {
     shown_ = page.image;
+    picture->setAutoFillBackground(page.image.isNull());
     if (page.image.isNull()) {
         picture->setPixmap(QPixmap());
         picture->setText(page.message);
@@ -411,7 +420,8 @@ void SidePanel::show_page(const PreviewPage& page) {
 
 void SidePanel::show_picture() {
     if (shown_.isNull()) {
-        picture->resize(view->viewport()->size());
+        const int width = view->viewport()->width();
+        picture->resize(width, picture->heightForWidth(width));
         return;
     }
     QPixmap pm = QPixmap::fromImage(shown_);
