@@ -131,18 +131,17 @@ void SidePanel::build_settings(QWidget* column) {
     tip(device, QStringLiteral("选一种阅读设备：填入它的页面宽高、字号和适合的格式，之后仍可修改"));
     grid->addWidget(device, row++, 1, 1, 3);
 
-    label(QStringLiteral("左边距:"), row, 0);
-    margin_left = margin_box(column, QStringLiteral("左"));
-    grid->addWidget(margin_left, row, 1);
-    label(QStringLiteral("右:"), row, 2);
-    margin_right = margin_box(column, QStringLiteral("右"));
-    grid->addWidget(margin_right, row++, 3);
-    label(QStringLiteral("上边距:"), row, 0);
-    margin_top = margin_box(column, QStringLiteral("上"));
-    grid->addWidget(margin_top, row, 1);
-    label(QStringLiteral("下:"), row, 2);
-    margin_bottom = margin_box(column, QStringLiteral("下"));
-    grid->addWidget(margin_bottom, row++, 3);
+    // Two margins a row: left and right, then top and bottom.
+    auto margins = [&](QSpinBox*& first, const QString& first_side, QSpinBox*& second, const QString& second_side) {
+        label(first_side + QStringLiteral("边距:"), row, 0);
+        first = margin_box(column, first_side);
+        grid->addWidget(first, row, 1);
+        label(second_side + QStringLiteral(":"), row, 2);
+        second = margin_box(column, second_side);
+        grid->addWidget(second, row++, 3);
+    };
+    margins(margin_left, QStringLiteral("左"), margin_right, QStringLiteral("右"));
+    margins(margin_top, QStringLiteral("上"), margin_bottom, QStringLiteral("下"));
 
     label(QStringLiteral("行距:"), row, 0);
     line_spacing = number_box(column, 0.5, 10, 1.5, 0.1, QStringLiteral(" 倍"));

@@ -17,18 +17,9 @@
 #include "app/preview.h"
 #include "app/side_panel.h"
 #include "app/window_pump.h"
-#include "platform/textfile.h"
+#include "window_setup.h"
 
 namespace {
-
-struct NoDialogs : pagiro::DialogProvider {
-    void message(QWidget*, const QString&, const QString&, Icon) override {}
-    std::optional<QColor> choose_color(QWidget*) override { return std::nullopt; }
-    std::optional<QString> open_file(QWidget*, const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<QString> choose_folder(QWidget*, const QString&) override { return std::nullopt; }
-};
 
 // Milliseconds from `change` to the preview's answer.
 double answer_ms(pagiro::SidePanel& panel, const std::function<void()>& change) {
@@ -103,16 +94,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     pagiro::install_window_services();
-    NoDialogs dialogs;
+    bench::NoDialogs dialogs;
     pagiro::bd window(&dialogs);
-    std::string error;
-    auto text = pagiro::read_text_file(argv[1], pagiro::TextEncoding::Auto, error);
-    if (!text) {
-        std::fprintf(stderr, "preview_bench: %s\n", error.c_str());
-        return 1;
-    }
-    window.set_source_text(QString::fromStdU16String(*text));
-    std::printf("text: %zu characters\n", text->size());
+    if (!bench::load_text(window, argv[1], "preview_bench")) return 1;
+    std::printf("text: %lld characters\n", static_cast<long long>(window.source_length()));
     window.show();
     pagiro::SidePanel& panel = *window.panel;
     typing("closed", window, panel, 0);
