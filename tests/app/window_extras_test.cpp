@@ -28,10 +28,10 @@ namespace {
 
 // The 35 controls of the classic window, by name.
 const QStringList kClassicControls{
-    "outcjg", "zdfj1",   "zdfj",   "v_tpks", "gentp",  "c_mlr",  "c_ml",       "Frame1", "startok",
-    "c_bjtpr", "c_bjtp", "c_bjcolor", "c_wzcolor", "c_fontsize", "c_font", "c_tg", "c_tk", "c_qm",
-    "c_fjqz", "qckh",    "sf_read", "sf_file", "s_text", "Label10", "v_2",        "v_1",    "Label9",
-    "Label8", "Label7",  "Label4", "Label5",  "Label3", "Label2", "Label1",     "Label6"};
+    "outcjg",  "zdfj1",   "zdfj",    "v_tpks",  "gentp",     "c_mlr",     "c_ml",       "Frame1", "startok",
+    "c_bjtpr", "c_bjtp",  "c_bjcolor", "c_wzcolor", "c_fontsize", "c_font", "c_tg",       "c_tk",   "c_qm",
+    "c_fjqz",  "qckh",    "sf_read", "sf_file", "s_text",    "Label10",   "v_2",        "v_1",    "Label9",
+    "Label8",  "Label7",  "Label4",  "Label5",  "Label3",    "Label2",    "Label1",     "Label6"};
 
 // "中文测试" and a line break, then "第二行", in GBK.
 const QByteArray kGbkNovel("\xD6\xD0\xCE\xC4\xB2\xE2\xCA\xD4\r\n\xB5\xDA\xB6\xFE\xD0\xD0");
