@@ -7,6 +7,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -289,6 +290,25 @@ private slots:
         QVERIFY(wait_for_preview());
         QVERIFY(panel().shown_page().isNull());
         QVERIFY(!panel().picture->text().isEmpty());
+    }
+
+    void a_file_dropped_on_the_panel_is_read_not_pasted() {
+        QFile file(dir.filePath("dropped.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("拖进来的文字");
+        file.close();
+        panel().set_open(true);
+        panel().layout_mode->setCurrentIndex(1);
+        QMimeData data;
+        // As a file manager offers it: the address as text too, which a line edit would paste.
+        data.setUrls({QUrl::fromLocalFile(file.fileName())});
+        data.setText(QUrl::fromLocalFile(file.fileName()).toString());
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(panel().book_title, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(panel().book_title, &drop);
+        QCOMPARE(w->text(Setting::s_text), QString("拖进来的文字"));
+        QVERIFY(panel().book_title->text().isEmpty());
     }
 
     // Paging on goes from where the layout got to; paging back and a closed panel
