@@ -32,9 +32,6 @@ constexpr int kClassicHeight = 397;
 constexpr int kPanelWidth = 580;
 constexpr int kSettingsWidth = 262;
 
-// What switching between the layouts brings when the page boxes still hold the
-// other layout's defaults (the command line's defaults for typeset pages).
-constexpr int kTypesetWidth = 480, kTypesetHeight = 800, kTypesetPoints = 16;
 
 QString tip(QWidget* w, const QString& text) {
     w->setToolTip(text);
@@ -43,7 +40,8 @@ QString tip(QWidget* w, const QString& text) {
 
 QSpinBox* margin_box(QWidget* parent, const QString& side) {
     auto* box = new QSpinBox(parent);
-    box->setRange(-1, 10000);
+    // One below the lowest margin: the default, shown as "自动".
+    box->setRange(int(kMarginBounds.low) - 1, int(kMarginBounds.high));
     box->setValue(-1);
     box->setSpecialValueText(QStringLiteral("自动"));
     box->setSuffix(QStringLiteral(" 像素"));
@@ -51,9 +49,9 @@ QSpinBox* margin_box(QWidget* parent, const QString& side) {
     return box;
 }
 
-QDoubleSpinBox* number_box(QWidget* parent, double low, double high, double value, double step, const QString& suffix) {
+QDoubleSpinBox* number_box(QWidget* parent, SettingBounds bounds, double value, double step, const QString& suffix) {
     auto* box = new QDoubleSpinBox(parent);
-    box->setRange(low, high);
+    box->setRange(bounds.low, bounds.high);
     box->setDecimals(2);
     box->setSingleStep(step);
     box->setValue(value);
@@ -90,6 +88,17 @@ SidePanel::SidePanel(bd& window) : QWidget(&window), window_(window) {
     connect(toggle, &QToolButton::clicked, this, [this] { set_open(!is_open()); });
     auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+P")), &window);
     connect(shortcut, &QShortcut::activated, this, [this] { set_open(!is_open()); });
+
+    // Named as the members are, as the window's own controls are.
+    const std::pair<QWidget*, const char*> names[] = {
+        {layout_mode, "layout_mode"}, {device, "device"}, {margin_left, "margin_left"},
+        {margin_right, "margin_right"}, {margin_top, "margin_top"}, {margin_bottom, "margin_bottom"},
+        {line_spacing, "line_spacing"}, {paragraph_spacing, "paragraph_spacing"}, {indent, "indent"},
+        {chapter_pages, "chapter_pages"}, {footer, "footer"}, {rendering, "rendering"}, {ink_weight, "ink_weight"},
+        {book_title, "book_title"}, {book_author, "book_author"}, {clean, "clean"}, {first_page, "first_page"},
+        {page_number, "page_number"}, {last_page, "last_page"}, {zoom, "zoom"}, {view, "view"},
+        {picture, "picture"}, {page_info, "page_info"}};
+    for (const auto& [widget, name] : names) widget->setObjectName(QLatin1String(name));
 
     preview = new Preview(window_, *window_.s_text->document(), this);
     connect(preview, &Preview::ready, this, &SidePanel::show_page);
@@ -144,21 +153,23 @@ void SidePanel::build_settings(QWidget* column) {
     margins(margin_top, QStringLiteral("上"), margin_bottom, QStringLiteral("下"));
 
     label(QStringLiteral("行距:"), row, 0);
-    line_spacing = number_box(column, 0.5, 10, 1.5, 0.1, QStringLiteral(" 倍"));
+    const TypesetRequest defaults;
+    line_spacing = number_box(column, kLineSpacingBounds, defaults.style.line_spacing, 0.1, QStringLiteral(" 倍"));
     tip(line_spacing, QStringLiteral("行与行的距离，是字号的几倍（默认1.5）"));
     grid->addWidget(line_spacing, row, 1);
     label(QStringLiteral("段距:"), row, 2);
-    paragraph_spacing = number_box(column, 0, 10, 0, 0.25, QStringLiteral(" 字"));
+    paragraph_spacing =
+        number_box(column, kParagraphSpacingBounds, defaults.style.paragraph_spacing, 0.25, QStringLiteral(" 字"));
     tip(paragraph_spacing, QStringLiteral("段落之后多空出的距离，单位为字宽（默认0）"));
     grid->addWidget(paragraph_spacing, row++, 3);
 
     label(QStringLiteral("首行缩进:"), row, 0);
-    indent = number_box(column, 0, 10, 2, 0.5, QStringLiteral(" 字"));
+    indent = number_box(column, kIndentBounds, defaults.style.indent_ems, 0.5, QStringLiteral(" 字"));
     tip(indent, QStringLiteral("以汉字开头的段落首行缩进几个字（默认2）"));
     grid->addWidget(indent, row++, 1);
 
     chapter_pages = new QCheckBox(QStringLiteral("章节标题另起一页"), column);
-    chapter_pages->setChecked(true);
+    chapter_pages->setChecked(defaults.style.heading_new_page);
     tip(chapter_pages, QStringLiteral("“第…章”等章节标题总是从新的一页开始"));
     grid->addWidget(chapter_pages, row++, 0, 1, 4);
 
@@ -174,7 +185,7 @@ void SidePanel::build_settings(QWidget* column) {
     tip(rendering, QStringLiteral("灰度：平滑的抗锯齿文字；黑白：清晰的1位墨点，适合小屏幕"));
     grid->addWidget(rendering, row, 1);
     label(QStringLiteral("墨色:"), row, 2);
-    ink_weight = number_box(column, 0.1, 10, 1, 0.1, QString());
+    ink_weight = number_box(column, kInkWeightBounds, defaults.ink_weight, 0.1, QString());
     tip(ink_weight, QStringLiteral("大于1时加粗细笔画，适合墨水屏（默认1）"));
     grid->addWidget(ink_weight, row++, 3);
 
@@ -292,10 +303,8 @@ PageOptions SidePanel::page_options() const {
     style.footer = kinds[std::max(0, footer->currentIndex())];
     r.mono = rendering->currentIndex() == 1;
     r.ink_weight = ink_weight->value();
-    if (device->currentIndex() > 0) {
-        const typeset::DevicePreset& d = typeset::device_presets()[std::size_t(device->currentIndex() - 1)];
-        if (d.grey_levels == 2 || d.grey_levels == 4) r.grey_levels = d.grey_levels;
-    }
+    if (device->currentIndex() > 0)
+        r.grey_levels = typeset::page_grey_levels(typeset::device_presets()[std::size_t(device->currentIndex() - 1)]);
     o.book.title = book_title->text().trimmed();
     o.book.author = book_author->text().trimmed();
     return o;
@@ -347,16 +356,16 @@ void SidePanel::layout_changed() {
     const QString classic_face = choose_default_font(QFontDatabase::families());
     const QString typeset_face = QString::fromLatin1(typeset::default_family);
     if (typeset) {
-        replace_default(w.c_tk, classic_w, QString::number(kTypesetWidth));
-        replace_default(w.c_tg, classic_h, QString::number(kTypesetHeight));
+        replace_default(w.c_tk, classic_w, QString::number(kTypesetPageWidth));
+        replace_default(w.c_tg, classic_h, QString::number(kTypesetPageHeight));
         if (w.c_fontsize->currentText() == classic_pt) w.c_fontsize->setEditText(QString::number(kTypesetPoints));
         if (w.c_font->currentText() == classic_face && w.c_font->findText(typeset_face) >= 0)
             w.c_font->setCurrentIndex(w.c_font->findText(typeset_face));
         if (w.v_tpks->currentText() == default_setting(Setting::v_tpks))
             w.v_tpks->setCurrentIndex(w.v_tpks->findText(QStringLiteral(".png")));
     } else {
-        replace_default(w.c_tk, QString::number(kTypesetWidth), classic_w);
-        replace_default(w.c_tg, QString::number(kTypesetHeight), classic_h);
+        replace_default(w.c_tk, QString::number(kTypesetPageWidth), classic_w);
+        replace_default(w.c_tg, QString::number(kTypesetPageHeight), classic_h);
         if (w.c_fontsize->currentText() == QString::number(kTypesetPoints)) w.c_fontsize->setEditText(classic_pt);
         if (w.c_font->currentText() == typeset_face && w.c_font->findText(classic_face) >= 0)
             w.c_font->setCurrentIndex(w.c_font->findText(classic_face));
@@ -385,14 +394,8 @@ void SidePanel::device_chosen() {
         w.c_tk->setText(QString::number(d.width));
         w.c_tg->setText(QString::number(d.height));
         w.c_fontsize->setEditText(QString::number(d.font_size_pt));
-        const QString name = QString::fromUtf8(d.format.data(), qsizetype(d.format.size()));
-        // The device's own format where pages of the layout can be written in it;
-        // a device whose own format is a book gets PNG pages.
-        const PageFormat* f = layout_mode->currentIndex() == 1
-                                  ? find_typeset_format_by_name(name)
-                                  : find_format_by_name(name);
-        if (!f && layout_mode->currentIndex() == 1) f = find_typeset_format_by_name(QStringLiteral("png"));
-        if (f) w.v_tpks->setCurrentIndex(w.v_tpks->findText(QString::fromUtf16(f->extension)));
+        if (const PageFormat* f = device_page_format(d.format, layout_mode->currentIndex() == 1))
+            w.v_tpks->setCurrentIndex(w.v_tpks->findText(QString::fromUtf16(f->extension)));
         w.update_estimate();
     }
     refresh();

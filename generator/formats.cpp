@@ -129,6 +129,13 @@ std::vector<const PageFormat*> listed_formats() {
 
 bool classic_format(const QString& extension) { return find_format(extension) != nullptr; }
 
+const PageFormat* device_page_format(std::string_view device_format, bool typeset) {
+    const QString name = QString::fromLatin1(device_format.data(), qsizetype(device_format.size()));
+    if (!typeset) return find_format_by_name(name);
+    const PageFormat* own = find_typeset_format_by_name(name);
+    return own ? own : find_typeset_format_by_name(QStringLiteral("png"));
+}
+
 const PageFormat* find_format(const QString& extension) { return by_extension(kFormats, extension); }
 const PageFormat* find_format_by_name(const QString& name) { return by_name(kFormats, name); }
 const PageFormat* find_typeset_format(const QString& extension) { return by_extension(kTypesetFormats, extension); }

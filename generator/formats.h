@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace pagiro {
@@ -59,6 +60,10 @@ std::span<const PageFormat> typeset_page_formats();
 std::vector<const PageFormat*> listed_formats();
 // Whether classic pages can be written in the format of this extension.
 bool classic_format(const QString& extension);
+// The format a device's pages are written in: its own (`device_format`, a name
+// such as "jpg") where pages of the layout can be; otherwise PNG for typeset pages
+// (a device whose own format is a book among them) and nothing for classic ones.
+const PageFormat* device_page_format(std::string_view device_format, bool typeset);
 // The format of this extension (".jpg"); nothing for any other text.
 const PageFormat* find_format(const QString& extension);
 // The format of this command-line name ("jpg", ".jpg", any case).

@@ -15,6 +15,22 @@ enum class LayoutMode {
     typeset,  // measured text, Chinese line breaking, justified lines, antialiased
 };
 
+// The page typeset pages get when nothing else is said, on the command line and
+// in the window alike (the face is typeset::default_family).
+inline constexpr int kTypesetPageWidth = 480;
+inline constexpr int kTypesetPageHeight = 800;
+inline constexpr double kTypesetPoints = 16;
+
+// What each typeset setting may be, wherever it is given.
+struct SettingBounds {
+    double low, high;
+};
+inline constexpr SettingBounds kMarginBounds{0, 10000};         // pixels
+inline constexpr SettingBounds kLineSpacingBounds{0.5, 10};     // font sizes
+inline constexpr SettingBounds kParagraphSpacingBounds{0, 10};  // ems
+inline constexpr SettingBounds kIndentBounds{0, 10};            // ems
+inline constexpr SettingBounds kInkWeightBounds{0.1, 10};
+
 struct TypesetRequest {
     // Margins, spacing, headings and footer. The page size, face and font size
     // are the run's own settings and are filled in when the run reads them.

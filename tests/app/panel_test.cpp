@@ -107,6 +107,26 @@ private slots:
         QCOMPARE(w->size(), QSize(556, 397));
     }
 
+    // Open, Tab goes on from the classic controls through the panel's and back.
+    void tab_reaches_the_panel_after_the_classic_controls() {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        panel().set_open(true);
+        panel().layout_mode->setCurrentIndex(1);
+        w->s_text->setFocus();
+        QTRY_VERIFY(w->s_text->hasFocus());
+        QStringList seen;
+        for (int i = 0; i < 39; ++i) {
+            QWidget* f = QApplication::focusWidget();
+            QVERIFY(f);
+            seen << f->objectName();
+            QTest::keyClick(f, Qt::Key_Tab);
+        }
+        QCOMPARE(seen.mid(16).join(u' '),
+                 QStringLiteral("zdfj layout_mode device margin_left margin_right margin_top margin_bottom line_spacing "
+                                "paragraph_spacing indent chapter_pages footer rendering ink_weight book_title "
+                                "book_author clean first_page page_number last_page zoom view s_text"));
+    }
     void every_panel_control_explains_itself_in_chinese() {
         int controls = 0;
         for (QWidget* c : panel().findChildren<QWidget*>()) {

@@ -132,3 +132,15 @@ TEST(TypesetFormats, EveryRowIsFoundByItsExtensionAndName) {
     }
     EXPECT_EQ(extensions, (QStringList{".png", ".jpg", ".gif", ".bmp"}));
 }
+
+// A device's own format where the layout's pages can be written in it; typeset
+// pages fall back to PNG (a book format among what they cannot be), classic ones to none.
+TEST(DeviceFormats, TheDevicesOwnWhereTheLayoutCanWriteIt) {
+    const auto extension = [](const PageFormat* f) { return f ? QString::fromUtf16(f->extension) : QString(); };
+    EXPECT_EQ(extension(device_page_format("jpg", true)), ".jpg");
+    EXPECT_EQ(extension(device_page_format("xtch", true)), ".png");
+    EXPECT_EQ(extension(device_page_format("png", true)), ".png");
+    EXPECT_EQ(extension(device_page_format("jpg", false)), ".jpg");
+    EXPECT_EQ(extension(device_page_format("png", false)), QString());
+    EXPECT_EQ(extension(device_page_format("xtch", false)), QString());
+}
