@@ -27,11 +27,12 @@ using namespace pagiro;
 namespace {
 
 // Chapters and paragraphs enough for several pages of either layout, with a
-// no-break space that the source box hands over as a plain one.
+// no-break space and a line separator, which the source box hands over as a
+// plain space and a line break.
 QString novel(int chapters) {
     QString t;
     for (int c = 1; c <= chapters; ++c) {
-        t += QStringLiteral("第%1章　灯下的书\n\n").arg(c);
+        t += QStringLiteral("第%1章　灯下的书\n\n（一）\u2028（二）\n").arg(c);
         for (int p = 0; p < 6; ++p)
             t += QStringLiteral("　　夜里的风吹过窗台，他把书翻到第%1页，读了一遍又一遍。abc\u00A0def，“好！”\n").arg(p + c);
     }
