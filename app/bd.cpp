@@ -404,7 +404,11 @@ void bd::set_source_text(const QString& text) {
 }
 
 void bd::update_estimate() {
-    auto pages = estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), source_length());
+    const PageOptions options = panel ? panel->page_options() : PageOptions{};
+    auto pages = options.layout == LayoutMode::typeset
+                     ? typeset_estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), c_font->currentText(),
+                                        options.typeset, source_length())
+                     : estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), source_length());
     if (!pages) {
         v_1->setText(QStringLiteral("页面放不下文字"));
         return;

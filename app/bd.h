@@ -50,7 +50,7 @@ public:
 
     // The source text as the user sees it, line breaks as CR LF.
     void set_source_text(const QString& text);
-    // Recomputes the page estimate in v_1.
+    // Recomputes the page estimate in v_1, for the layout the side panel says.
     void update_estimate();
     // Shows the latest progress texts of a run. A run reports them before every
     // line, far more often than anyone can read them, so they are kept and shown
@@ -88,7 +88,7 @@ public:
 
     // The side panel with the preview and the settings beyond the classic ones;
     // hidden until its button on the right edge opens it.
-    SidePanel* panel;
+    SidePanel* panel = nullptr;
 
     static const QString idle_title;
 

@@ -32,6 +32,8 @@ constexpr int kClassicHeight = 397;
 constexpr int kPanelWidth = 580;
 constexpr int kSettingsWidth = 262;
 
+const QString kToggleTip = QStringLiteral("显示或隐藏侧栏：页面预览和排版设置（Ctrl+P）");
+
 
 QString tip(QWidget* w, const QString& text) {
     w->setToolTip(text);
@@ -84,7 +86,6 @@ SidePanel::SidePanel(bd& window) : QWidget(&window), window_(window) {
     toggle->setArrowType(Qt::RightArrow);
     toggle->setFocusPolicy(Qt::NoFocus);
     toggle->setAutoRaise(false);
-    tip(toggle, QStringLiteral("显示或隐藏侧栏：页面预览和排版设置（Ctrl+P）"));
     connect(toggle, &QToolButton::clicked, this, [this] { set_open(!is_open()); });
     auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+P")), &window);
     connect(shortcut, &QShortcut::activated, this, [this] { set_open(!is_open()); });
@@ -276,10 +277,12 @@ void SidePanel::watch_window() {
 
     connect(layout_mode, &QComboBox::currentIndexChanged, this, &SidePanel::layout_changed);
     connect(device, &QComboBox::currentIndexChanged, this, &SidePanel::device_chosen);
+    const auto counted = [this] { setting_changed(); };
     for (QSpinBox* box : {margin_left, margin_right, margin_top, margin_bottom})
-        connect(box, &QSpinBox::valueChanged, this, again);
-    for (QDoubleSpinBox* box : {line_spacing, paragraph_spacing, indent, ink_weight})
-        connect(box, &QDoubleSpinBox::valueChanged, this, again);
+        connect(box, &QSpinBox::valueChanged, this, counted);
+    for (QDoubleSpinBox* box : {line_spacing, paragraph_spacing, indent})
+        connect(box, &QDoubleSpinBox::valueChanged, this, counted);
+    connect(ink_weight, &QDoubleSpinBox::valueChanged, this, again);
     connect(chapter_pages, &QCheckBox::toggled, this, again);
     connect(footer, &QComboBox::currentIndexChanged, this, again);
     connect(rendering, &QComboBox::currentIndexChanged, this, again);
@@ -329,6 +332,8 @@ void SidePanel::set_idle(bool idle) {
 
 void SidePanel::enable_typeset_controls() {
     typeset_ = layout_mode->currentIndex() == 1;
+    // With the panel closed the window looks classic; its button still says what a run makes.
+    toggle->setToolTip(typeset_ ? kToggleTip + QStringLiteral("\n现在生成的是排版页面") : kToggleTip);
     for (QWidget* w : std::initializer_list<QWidget*>{margin_left, margin_right, margin_top, margin_bottom,
                                                       line_spacing, paragraph_spacing, indent, chapter_pages, footer,
                                                       rendering, ink_weight, book_title, book_author})
@@ -337,6 +342,12 @@ void SidePanel::enable_typeset_controls() {
 
 void SidePanel::refresh() {
     if (is_open()) preview->changed();
+}
+
+void SidePanel::setting_changed() {
+    // Margins and spacing change how many typeset pages the text makes.
+    window_.update_estimate();
+    refresh();
 }
 
 namespace {

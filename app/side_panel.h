@@ -79,6 +79,8 @@ private:
     void show_picture();
     void enable_typeset_controls();
     void refresh();
+    // A setting that changes the page estimate as well as the page.
+    void setting_changed();
 
     bd& window_;
     QImage shown_;

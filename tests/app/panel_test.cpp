@@ -165,6 +165,7 @@ private slots:
         QCOMPARE(w->v_tpks->currentText(), QString(".png"));
         QCOMPARE(w->page_options().layout, LayoutMode::typeset);
         QVERIFY(panel().margin_left->isEnabled());
+        QVERIFY(panel().toggle->toolTip().contains("排版页面"));
 
         panel().layout_mode->setCurrentIndex(0);
         QCOMPARE(w->c_tk->text(), QString("128"));
@@ -172,6 +173,7 @@ private slots:
         QCOMPARE(w->v_tpks->currentText(), QString(".gif"));
         QCOMPARE(w->page_options().layout, LayoutMode::classic);
         QVERIFY(!panel().margin_left->isEnabled());
+        QVERIFY(!panel().toggle->toolTip().contains("排版页面"));
 
         w->c_tk->setText("300");
         w->v_tpks->setCurrentIndex(w->v_tpks->findText(".png"));
@@ -184,6 +186,28 @@ private slots:
         QCOMPARE(w->page_options().typeset.grey_levels, 4);
         QCOMPARE(w->v_tpks->currentText(), QString(".png"));
         QVERIFY(dialogs->messages.isEmpty());
+    }
+
+    // The page estimate counts the pages of the layout the panel chooses.
+    void the_estimate_follows_the_layout() {
+        const auto pages = [&] { return w->v_1->text().remove("预计").remove("页").toInt(); };
+        w->set_source_text(QString(46000, QChar(u'字')));
+        // Not the typeset page's defaults, so that they stay when the layout changes.
+        w->c_tk->setText("600");
+        w->c_tg->setText("900");
+        w->c_fontsize->setEditText("15");
+        w->update_estimate();
+        const int classic = pages();
+        QVERIFY(classic > 1);
+        panel().layout_mode->setCurrentIndex(1);
+        const int typeset = pages();  // margins and a 1.5 line pitch: fewer characters a page
+        QVERIFY2(typeset > classic, qPrintable(w->v_1->text()));
+        panel().margin_left->setValue(200);
+        QVERIFY(pages() > typeset);
+        panel().margin_left->setValue(580);  // no room left beside the right margin
+        QCOMPARE(w->v_1->text(), QString("页面放不下文字"));
+        panel().layout_mode->setCurrentIndex(0);
+        QCOMPARE(pages(), classic);
     }
 
     void the_panel_settings_reach_the_run() {
