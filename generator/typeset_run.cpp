@@ -4,6 +4,8 @@
 // typesetter and drawn by the page renderer.
 #include "generator/gentpok.h"
 
+#include "book/contents_page.h"
+#include "generator/book_run.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
@@ -25,7 +27,7 @@ typeset::RenderOptions render_options(const RunSettings& s) {
     o.text = rgb_of(s.text_colour);
     o.background = rgb_of(s.background_colour);
     // Grey pages are drawn in grey where the encoder takes them; the others take colour pixels.
-    o.colour = !s.format->takes_grey || s.png_kind == typeset::PngKind::colour;
+    o.colour = !s.page_encoding().takes_grey || s.png_kind == typeset::PngKind::colour;
     o.antialias = !s.typeset.mono;
     o.ink_weight = s.typeset.ink_weight;
     return o;
@@ -44,26 +46,59 @@ void write_dump(const QString& path, const QByteArray& dump) {
                          QStringLiteral("cannot write the layout dump %1: %2").arg(path, QString::fromLocal8Bit(error.c_str())));
 }
 
+std::vector<ChapterPage> chapter_pages(const typeset::Typesetter& setter) {
+    std::vector<ChapterPage> chapters;
+    for (const typeset::Chapter& c : setter.chapters()) chapters.push_back({c.title, c.page});
+    return chapters;
+}
+
 }  // namespace
 
-int gentpok::count_typeset_pages(const RunSettings& s) {
+int gentpok::count_typeset_pages(const RunSettings& s, std::vector<ChapterPage>* chapters) {
     typeset::QtMeasurer measurer(s.typeset.style);
     typeset::Typesetter counter(s.text, s.typeset.style, measurer, s.chapter_rule);
     while (mk::runflag != 0 && counter.next_page()) pump();
+    if (chapters) *chapters = chapter_pages(counter);
     return mk::runflag != 0 ? counter.pages_done() : 0;
 }
 
 void gentpok::wtypeset(const RunSettings& s) {
     const RunScope scope(run_, s);
     const typeset::Style& style = s.typeset.style;
-    const int total = style.footer == typeset::FooterKind::page_number ? count_typeset_pages(s) : 0;
-
     typeset::QtMeasurer measurer(style);
+    // Laid out ahead when the footer shows the total or the book lists its chapters.
+    const bool footer_total = style.footer == typeset::FooterKind::page_number;
+    const bool listing = s.book && s.book->contents;
+    std::vector<ChapterPage> ahead;
+    const int text_pages = footer_total || listing ? count_typeset_pages(s, &ahead) : 0;
+    std::vector<typeset::Page> contents;
+    if (listing) {
+        const auto set = [&](int count) { return typeset_contents(contents_entries(ahead, count), style, measurer); };
+        contents = set(static_cast<int>(set(0).size()));
+    }
+    const int total = footer_total ? text_pages + static_cast<int>(contents.size()) : 0;
+
     typeset::Typesetter setter(s.text, style, measurer, s.chapter_rule);
     typeset::PageRenderer renderer(style, render_options(s));
     const bool dumping = !s.typeset.dump_layout.isEmpty();
     QByteArray dump;
-    PagePipeline pipeline;
+    std::optional<BookBinder> binder;
+    if (s.book) binder.emplace(s);
+    PagePipeline pipeline;  // after the binder, so that its workers are done before the book goes
+    // One page drawn and handed over, to the book or as a page file.
+    const auto make_page = [&](const typeset::Page& page, int number) {
+        PageFile file = showstat(s);
+        host_.set_page_text(text_of(page));
+        QImage image = renderer.render(page, {number, total});
+        if (dumping) dump += typeset::dump_page(page, number);
+        if (host_.abandoned()) return false;
+        if (binder)
+            binder->hand_over(pipeline, std::move(image), 0);
+        else
+            hand_over(pipeline, s, std::move(image), std::move(file));
+        mk::pageno += 1;
+        return true;
+    };
     mk::pageno = s.first_page;
     int number = 0;  // counted from 1 in the run, whatever the first page's file number
     try {
@@ -72,14 +107,11 @@ void gentpok::wtypeset(const RunSettings& s) {
             pump();
             std::optional<typeset::Page> page = setter.next_page();
             if (!page) break;
-            ++number;
-            PageFile file = showstat(s);
-            host_.set_page_text(text_of(*page));
-            QImage image = renderer.render(*page, {number, total});
-            if (dumping) dump += typeset::dump_page(*page, number);
-            if (host_.abandoned()) return;
-            hand_over(pipeline, s, std::move(image), std::move(file));
-            mk::pageno += 1;
+            if (!make_page(*page, ++number)) return;
+            // The contents pages follow the first page.
+            for (std::size_t k = 0; number == 1 && k < contents.size() && mk::runflag != 0; ++k)
+                if (!make_page(contents[k], 1 + static_cast<int>(k) + 1)) return;
+            if (number == 1) number += static_cast<int>(contents.size());
         }
         pipeline.finish();
     } catch (...) {
@@ -88,6 +120,7 @@ void gentpok::wtypeset(const RunSettings& s) {
     }
     if (host_.abandoned()) return;
     if (dumping) write_dump(s.typeset.dump_layout, dump);
+    if (binder) bind_book(binder, chapter_pages(setter), static_cast<int>(contents.size()));
     finish_run(s);
 }
 

@@ -26,6 +26,16 @@ struct TypesetRequest {
     QString dump_layout;                     // the layout dump's file; empty for none
 };
 
+// What a book file (xtc, xtch, cbz) says about itself, and what it holds besides
+// the text's pages.
+struct BookRequest {
+    QString name;    // the book file's name without its extension; empty: from the title
+    QString title;   // empty: the name, and "电子书" when there is none either
+    QString author;  // empty: none
+    bool contents = true;                      // contents pages after the first page
+    QString page_format = QStringLiteral("png");  // a comic book's pages: png or jpg
+};
+
 // The settings the window has no controls for yet.
 struct PageOptions {
     LayoutMode layout = LayoutMode::classic;
@@ -33,6 +43,7 @@ struct PageOptions {
     // Whether a GIF page's background is marked transparent; nothing for the
     // layout's default (transparent for classic pages, opaque for typeset ones).
     std::optional<bool> gif_transparent;
+    BookRequest book;  // read only when the format is a book
 };
 
 }  // namespace pagiro
