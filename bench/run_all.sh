@@ -6,7 +6,9 @@
 #     our command line, a Pillow script doing the same job, and the floor of only
 #     writing the same files; with our peak memory;
 #   - the same novel as typeset 480 x 800 8-bit grey PNG pages, ours against a
-#     Pillow script with a comparable greedy layout (bench/typeset_pillow.py).
+#     Pillow script with a comparable greedy layout (bench/typeset_pillow.py);
+#   - the same novel as one XTCH book (with and without its contents pages) against
+#     the loose PNG pages of the same settings.
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
 # PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
 # PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages)
@@ -104,4 +106,33 @@ awk -v p="$ts_pages" -v w="$ts_wall" -v c="$(echo "$ts_user + $ts_sys" | bc)" -v
   printf "ours (command line): %d pages in %.2f s = %.0f pages/s (CPU %.2f s = %.0f pages/CPU-s), peak memory %.1f MB\n", p, w, p/w, c, p/c, rss/1024;
   printf "Pillow script:       %d pages in %.2f s = %.1f pages/s (CPU %.2f s = %.1f pages/CPU-s)\n", pp, pw, pp/pw, pc, pp/pc;
   printf "ours / Pillow (pages per second): %.1fx wall, %.1fx CPU   (goal: at least 10x)\n", (p/w)/(pp/pw), (p/c)/(pp/pc);
+}'
+
+echo
+echo "== books: $chars characters, typeset 480 x 800, one XTCH book against loose 8-bit grey PNG pages (wall and CPU seconds)"
+# The same settings for all three; the book with contents lays the text out once
+# more ahead, to find the pages its contents list.
+book_run() {  # name, then the options
+  local name=$1
+  shift
+  rm -rf "$work/$name"
+  sync
+  /usr/bin/time -f "%e %U %S %M" -o "$work/$name.time" \
+    build-bench/pagiro convert "$work/novel.txt" -o "$work/$name" --quiet "$@" >"$work/$name.out"
+  sed -nE 's/^共生成图片([0-9]+)张$/\1/p' "$work/$name.out" >"$work/$name.pages"
+}
+book_run png --layout typeset --format png
+book_run xtch --format xtch
+book_run xtch_plain --format xtch --no-toc
+for name in png xtch xtch_plain; do
+  read -r wall user sys rss <"$work/$name.time"
+  awk -v n="$name" -v p="$(cat "$work/$name.pages")" -v w="$wall" -v c="$(echo "$user + $sys" | bc)" -v rss="$rss" \
+      -v size="$(du -sb "$work/$name" | cut -f1)" 'BEGIN {
+    printf "%-22s %6d pages in %6.2f s = %5.0f pages/s (CPU %6.2f s = %5.0f pages/CPU-s), %7.1f MB on disk, peak memory %.1f MB\n",
+      n, p, w, p/w, c, p/c, size/1e6, rss/1024;
+  }'
+done
+awk -v pp="$(cat "$work/png.pages")" -v xp="$(cat "$work/xtch.pages")" \
+    -v pw="$(cut -d' ' -f1 "$work/png.time")" -v xw="$(cut -d' ' -f1 "$work/xtch.time")" 'BEGIN {
+  printf "XTCH book / PNG pages (pages per second): %.2fx   (goal: at least 1x)\n", (xp/xw)/(pp/pw);
 }'
