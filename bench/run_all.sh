@@ -11,11 +11,14 @@
 #     the loose PNG pages of the same settings.
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
 # PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
-# PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages)
+# PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages;
+# PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset books", default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 chars=${1:-1500000}
 rounds=${PAGIRO_BENCH_ROUNDS:-3}
+sections=" ${PAGIRO_BENCH_SECTIONS:-encoder runs typeset books} "
+wants() { [[ "$sections" == *" $1 "* ]]; }
 [ "${PAGIRO_NO_SETUP:-0}" = 1 ] || bash scripts/setup.sh >/dev/null
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPAGIRO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench --target pagiro jpeg_bench write_floor window_bench >/dev/null
@@ -32,10 +35,13 @@ echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%Y-%m-%d)"
 grep -qw avx2 /proc/cpuinfo && echo "AVX2: yes" || echo "AVX2: no"
 
+if wants encoder; then
 echo
 echo "== encoder (MP/s, side by side in one process)"
 build-bench/bench/jpeg_bench
+fi
 
+if wants runs; then
 echo
 echo "== runs: $chars characters, default pages, JPEG (our runs and the floor: median of $rounds rounds)"
 echo "pages written to $work ($(df --output=fstype "$work" | tail -1))"
@@ -84,7 +90,9 @@ awk -v p="$pages" -v o="$ours" -v pp="$pillow_pages" -v pl="$pillow" -v f="$floo
   printf "ours / floor (time):               %.2fx   (goal: at most 3x)\n", o/f;
   printf "window / command line (time):      %.2fx   (goal: at most 1.5x)\n", w/o;
 }'
+fi
 
+if wants typeset; then
 echo
 echo "== typeset pages: $chars characters, 480 x 800, 8-bit grey PNG (wall and CPU seconds)"
 # Both sides are timed by the same clock and the same CPU count; the CPU figure
@@ -107,7 +115,9 @@ awk -v p="$ts_pages" -v w="$ts_wall" -v c="$(echo "$ts_user + $ts_sys" | bc)" -v
   printf "Pillow script:       %d pages in %.2f s = %.1f pages/s (CPU %.2f s = %.1f pages/CPU-s)\n", pp, pw, pp/pw, pc, pp/pc;
   printf "ours / Pillow (pages per second): %.1fx wall, %.1fx CPU   (goal: at least 10x)\n", (p/w)/(pp/pw), (p/c)/(pp/pc);
 }'
+fi
 
+wants books || exit 0
 echo
 echo "== books: $chars characters, typeset 480 x 800, one XTCH book against loose 8-bit grey PNG pages (wall and CPU seconds)"
 # The same settings for all three; the book with contents lays the text out once
