@@ -82,6 +82,10 @@ void BookBinder::hand_over(PagePipeline& pipeline, QImage page, std::size_t byte
 }
 
 QStringList BookBinder::finish(const std::vector<ChapterStart>& chapters) {
+    if ((xtc_ ? xtc_->page_count() : cbz_->page_count()) == 0)
+        throw RunFailure(QStringLiteral("文本是空的，电子书至少要有一页：%1 没有写入。").arg(path_),
+                         QStringLiteral("the text is empty and a book needs at least one page; %1 was not written")
+                             .arg(path_));
     QStringList written;
     try {
         if (cbz_) {

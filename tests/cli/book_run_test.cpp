@@ -252,6 +252,15 @@ TEST_F(Books, AFailedOrStoppedRunLeavesNoBookAndKeepsAnOlderOne) {
     EXPECT_TRUE(files(dir / "out").empty());
     EXPECT_EQ(temporaries(dir / "out"), 0u);
 
+    // An empty text makes no book, and says why.
+    write("empty.txt", "");
+    r = run({"convert", "empty.txt", "--quiet", "-o", "out", "--format", "cbz"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("the text is empty and a book needs at least one page; out/empty.cbz was not written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(files(dir / "out").empty());
+
     // Stopped while the book is being written: the older book of that name stays.
     write("long.txt", gbk_novel(20000));
     write("out/long.xtch", "an older book");
