@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QTextBlock>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -28,6 +30,9 @@
 #include "generator/gentpok.h"
 #include "generator/run_state.h"
 #include "generator/summary.h"
+#include "app/combo_popup.h"
+#include "app/file_drop.h"
+#include "app/tooltips.h"
 #include "app/window_pump.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
@@ -101,6 +106,9 @@ std::optional<std::uint32_t> colour_value(const QString& text) {
 bool default_gif_check() { return XYGraphics::available(); }
 GifCheck g_gif_check = default_gif_check;
 
+bool default_folder_opener(const QString& folder) { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
+FolderOpener g_folder_opener = default_folder_opener;
+
 // Our own 48 × 48 icon: a page with lines of text and a "P".
 QIcon make_icon() {
     QPixmap pm(48, 48);
@@ -133,6 +141,12 @@ GifCheck set_gif_check(GifCheck check) {
     return old;
 }
 
+FolderOpener set_folder_opener(FolderOpener opener) {
+    FolderOpener old = g_folder_opener;
+    g_folder_opener = opener ? opener : default_folder_opener;
+    return old;
+}
+
 QString default_output_folder(const QString& program_folder, const QString& home_folder) {
     const QString sep = QString(QChar(path_separator));
     QFileInfo info(program_folder);
@@ -149,6 +163,10 @@ bd::bd(DialogProvider* dialogs, QWidget* parent) : QWidget(parent) {
     dialogs_ = dialogs;
     create_controls();
     load();
+    set_control_tooltips(this);
+    fit_popup_to_items(c_font);
+    new FileDrop(
+        this, [this] { return in_run_ || mk::runflag != 0; }, [this](const QStringList& files) { files_dropped(files); });
     set_display_flush([](void* window) { static_cast<bd*>(window)->flush_display(); }, this);
 }
 
@@ -423,7 +441,17 @@ void bd::playandstop(bool cs) {
 
 void bd::finished(const RunSummary& summary) {
     flush_display();
-    dialogs_->message(this, summary.lines().join(u'\r'), QString(), DialogProvider::Icon::None);
+    const QString folder = c_ml->text();
+    if (dialogs_->message_with_button(this, summary.lines().join(u'\r'), QString(), DialogProvider::Icon::None,
+                                      QStringLiteral("打开文件夹")))
+        open_output_folder(folder);
+}
+
+void bd::open_output_folder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (info.isDir() && g_folder_opener(info.absoluteFilePath())) return;
+    dialogs_->message(this, QStringLiteral("无法打开文件夹：\n%1").arg(QDir::toNativeSeparators(folder)), kErrorTitle,
+                      DialogProvider::Icon::Exclamation);
 }
 
 void bd::run_failed(const RunFailure& failure) {
@@ -467,19 +495,22 @@ void bd::v_tpks_click() {
 void bd::sf_read_click() {
     auto chosen = dialogs_->open_file(this, QStringLiteral("请选择要转换的电子书源文件(txt文件)"),
                                       QStringLiteral("文本文件(*.txt)"), QCoreApplication::applicationDirPath());
-    if (!chosen) return;
-    const QString shown = QDir::toNativeSeparators(*chosen);
+    if (chosen) load_source_file(*chosen);
+}
+
+bool bd::load_source_file(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
     // Never create the file, and change nothing when it cannot be read.
-    if (!QFileInfo::exists(*chosen)) {
+    if (!QFileInfo::exists(path)) {
         dialogs_->message(this, QStringLiteral("找不到文件：\n%1").arg(shown), kErrorTitle,
                           DialogProvider::Icon::Exclamation);
-        return;
+        return false;
     }
     bool loaded = false;
     ReadFailure failure;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     {
-        auto source = read_source_text(std::filesystem::path(QFile::encodeName(*chosen).toStdString()),
+        auto source = read_source_text(std::filesystem::path(QFile::encodeName(path).toStdString()),
                                        TextEncoding::Auto, LineBreaks::Auto, failure);
         if (source) {
             try {
@@ -496,9 +527,19 @@ void bd::sf_read_click() {
     if (!loaded) {
         dialogs_->message(this, QStringLiteral("文件无法读取：\n%1\n%2").arg(shown, read_failure_text(failure)),
                           kErrorTitle, DialogProvider::Icon::Exclamation);
-        return;
+        return false;
     }
     s_text->setFocus();
+    return true;
+}
+
+void bd::files_dropped(const QStringList& files) {
+    if (files.isEmpty() || !load_source_file(files.first()) || files.size() == 1) return;
+    dialogs_->message(this,
+                      QStringLiteral("一次只能读取一个文件，已读取：\n%1\n其余%2个文件没有读取。")
+                          .arg(QDir::toNativeSeparators(files.first()))
+                          .arg(files.size() - 1),
+                      QString(), DialogProvider::Icon::Information);
 }
 
 void bd::c_fontsize_click() { update_estimate(); }

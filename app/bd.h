@@ -2,6 +2,7 @@
 // The main window `bd`: every setting lives in one of its controls, and the
 // start button runs the generator inside its click handler. It is the run's host:
 // the generator reads the controls and writes its progress through RunHost.
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -88,6 +89,11 @@ public:
     void zdfj_click();
     void v_tpks_click();
     void sf_read_click();
+    // Reads a source file into s_text as the loader does; false (and a message)
+    // when it cannot be read, with nothing changed.
+    bool load_source_file(const QString& path);
+    // Files dropped on the window: the first is read as the loader does.
+    void files_dropped(const QStringList& files);
     void c_fontsize_click();
     void c_bjcolor_dblclick();
     void c_wzcolor_dblclick();
@@ -117,6 +123,7 @@ private:
     void show_text_colour(std::uint32_t colour);
     // Asks for a colour and writes its value into the box; nothing when cancelled.
     std::optional<std::uint32_t> choose_colour_into(QLineEdit* box);
+    void open_output_folder(const QString& folder);
 
     std::unique_ptr<DialogProvider> own_dialogs_;
     DialogProvider* dialogs_;
@@ -136,5 +143,10 @@ QString default_output_folder(const QString& program_folder, const QString& home
 // Whether GIF pages can be made; the window asks before accepting ".gif".
 using GifCheck = bool (*)();
 GifCheck set_gif_check(GifCheck check);
+
+// Shows a folder in the desktop's file manager; false when that failed. Tests put
+// their own in its place.
+using FolderOpener = bool (*)(const QString& folder);
+FolderOpener set_folder_opener(FolderOpener opener);
 
 }  // namespace pagiro

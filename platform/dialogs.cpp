@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 
 namespace pagiro {
@@ -35,22 +36,37 @@ std::optional<QString> chosen_file(QFileDialog& dialog) {
     return files.first();
 }
 
+void set_up_message(QMessageBox& box, const QString& text, const QString& title, DialogProvider::Icon icon) {
+    box.setWindowTitle(title.isEmpty() ? application_title : title);
+    box.setText(text);
+    switch (icon) {
+    case DialogProvider::Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case DialogProvider::Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case DialogProvider::Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case DialogProvider::Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
 }  // namespace
 
 QtDialogs::QtDialogs() { keep_no_dialog_state(); }
 
 void QtDialogs::message(QWidget* parent, const QString& text, const QString& title, Icon icon) {
     QMessageBox box(parent);
-    box.setWindowTitle(title.isEmpty() ? application_title : title);
-    box.setText(text);
-    switch (icon) {
-    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case Icon::Information: box.setIcon(QMessageBox::Information); break;
-    case Icon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
+    set_up_message(box, text, title, icon);
     box.exec();
+}
+
+bool QtDialogs::message_with_button(QWidget* parent, const QString& text, const QString& title, Icon icon,
+                                    const QString& button) {
+    QMessageBox box(parent);
+    set_up_message(box, text, title, icon);
+    QPushButton* other = box.addButton(button, QMessageBox::ActionRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+    return box.clickedButton() == other;
 }
 
 std::optional<QColor> QtDialogs::choose_color(QWidget* parent) {

@@ -18,6 +18,14 @@ public:
     virtual ~DialogProvider() = default;
     // A modal message box with an OK button. An empty title means the application's title.
     virtual void message(QWidget* parent, const QString& text, const QString& title, Icon icon) = 0;
+    // The same box with one more button beside OK; OK stays the default, so Enter
+    // and Escape still only close it. True when the other button was pressed. A
+    // provider without it shows the plain box.
+    virtual bool message_with_button(QWidget* parent, const QString& text, const QString& title, Icon icon,
+                                     const QString& /*button*/) {
+        message(parent, text, title, icon);
+        return false;
+    }
     // The colour dialog; nothing when cancelled.
     virtual std::optional<QColor> choose_color(QWidget* parent) = 0;
     // An open-file dialog; nothing when cancelled.
@@ -34,6 +42,8 @@ class QtDialogs : public DialogProvider {
 public:
     QtDialogs();
     void message(QWidget* parent, const QString& text, const QString& title, Icon icon) override;
+    bool message_with_button(QWidget* parent, const QString& text, const QString& title, Icon icon,
+                             const QString& button) override;
     std::optional<QColor> choose_color(QWidget* parent) override;
     std::optional<QString> open_file(QWidget* parent, const QString& title, const QString& filter,
                                      const QString& folder) override;

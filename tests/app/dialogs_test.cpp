@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -140,7 +141,56 @@ class Dialogs : public QObject {
         QCOMPARE(child.exitCode(), 0);
     }
 
+    // Handles the message box once it is open; the box found is handed to `act`.
+    static void when_box_open(std::function<void(QMessageBox*)> act) {
+        QTimer::singleShot(0, [act] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return act(box);
+            act(nullptr);
+        });
+    }
+
 private slots:
+    // The end-of-run box: OK stays the default, so Enter and Escape only close it;
+    // only a press of the other button is reported.
+    void a_box_with_a_button_of_its_own() {
+        QtDialogs dialogs;
+        const QString folder = QStringLiteral("打开文件夹");
+        auto ask = [&] { return dialogs.message_with_button(nullptr, "done\rreally", QString(), MessageIcon::None, folder); };
+        QAbstractButton *ok = nullptr, *other = nullptr, *by_default = nullptr;
+        QString text, title;
+        int buttons = 0;
+        when_box_open([&](QMessageBox* box) {
+            if (!box) return;
+            ok = box->button(QMessageBox::Ok);
+            by_default = box->defaultButton();
+            buttons = box->buttons().size();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == folder) other = b;
+            text = box->text();
+            title = box->windowTitle();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QVERIFY(!ask());
+        QVERIFY(ok && other);
+        QCOMPARE(by_default, ok);
+        QCOMPARE(buttons, 2);
+        QCOMPARE(text, QStringLiteral("done\rreally"));
+        QCOMPARE(title, application_title);
+
+        when_box_open([](QMessageBox* box) {
+            if (box) QTest::keyClick(box, Qt::Key_Escape);
+        });
+        QVERIFY(!ask());
+
+        when_box_open([&](QMessageBox* box) {
+            if (!box) return;
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == folder) b->click();
+        });
+        QVERIFY(ask());
+    }
+
     void every_dialog_starts_fresh_and_nothing_is_written() {
         QTemporaryDir home, work;
         QDir().mkpath(home.filePath(".config"));
