@@ -206,8 +206,8 @@ TEST_F(Books, ComicBooksHoldDecodablePagesInOrderAndTheirComicInfo) {
         ASSERT_GE(entries.size(), 6u);
         const std::size_t pages = entries.size() - 1;
         for (std::size_t i = 0; i < pages; ++i) {
-            char name[16];
-            std::snprintf(name, sizeof name, "%04zu.%s", i + 1, format.c_str());
+            char name[40];
+            std::snprintf(name, sizeof name, "%04zu.%.3s", i + 1, format.c_str());
             EXPECT_EQ(entries[i].name, name);
             QBuffer buffer(const_cast<QByteArray*>(&entries[i].bytes));
             QImageReader reader(&buffer, format.c_str());
