@@ -102,9 +102,9 @@ void gentpok::rtext() {
         mk::runflag = 0;
         host_.playandstop(true);
     };
+    books_.clear();
     try {
-        books_.clear();
-    const SettingsSteps steps{[this](const QString& folder) {
+        const SettingsSteps steps{[this](const QString& folder) {
             chkpath(folder);
             hold_output_folder(folder);
         }};
