@@ -192,11 +192,11 @@ void SidePanel::build_settings(QWidget* column) {
 
     label(QStringLiteral("书名:"), row, 0);
     book_title = new QLineEdit(column);
-    tip(book_title, QStringLiteral("制作整本电子书时写进书里的书名"));
+    tip(book_title, QStringLiteral("写进书里的书名，也是书的文件名（格式为 .xtc、.xtch、.cbz 时）"));
     grid->addWidget(book_title, row++, 1, 1, 3);
     label(QStringLiteral("作者:"), row, 0);
     book_author = new QLineEdit(column);
-    tip(book_author, QStringLiteral("制作整本电子书时写进书里的作者"));
+    tip(book_author, QStringLiteral("写进书里的作者（格式为 .xtc、.xtch、.cbz 时）"));
     grid->addWidget(book_author, row++, 1, 1, 3);
 
     clean = new QCheckBox(QStringLiteral("生成完后删除以前多余的页面"), column);
@@ -336,8 +336,11 @@ void SidePanel::enable_typeset_controls() {
     toggle->setToolTip(typeset_ ? kToggleTip + QStringLiteral("\n现在生成的是排版页面") : kToggleTip);
     for (QWidget* w : std::initializer_list<QWidget*>{margin_left, margin_right, margin_top, margin_bottom,
                                                       line_spacing, paragraph_spacing, indent, chapter_pages, footer,
-                                                      rendering, ink_weight, book_title, book_author})
+                                                      rendering, ink_weight})
         w->setEnabled(typeset_ && idle_);
+    // A title and an author are written into books only.
+    const PageFormat* f = find_format(window_.v_tpks->currentText());
+    for (QWidget* w : {book_title, book_author}) w->setEnabled(idle_ && f && f->book != BookKind::none);
 }
 
 void SidePanel::refresh() {
@@ -391,10 +394,12 @@ void SidePanel::layout_changed() {
 }
 
 void SidePanel::format_chosen() {
-    // A format only typeset pages are written in makes the pages typeset.
-    if (layout_mode->currentIndex() == 0 && !classic_format(window_.v_tpks->currentText()) &&
-        window_.v_tpks->currentIndex() >= 0)
+    // A format only typeset pages are written in makes the pages typeset, and so
+    // does a book, as on the command line (set back to 经典, a book holds classic pages).
+    const PageFormat* f = find_format(window_.v_tpks->currentText());
+    if (layout_mode->currentIndex() == 0 && window_.v_tpks->currentIndex() >= 0 && (!f || f->book != BookKind::none))
         layout_mode->setCurrentIndex(1);
+    enable_typeset_controls();
     refresh();
 }
 

@@ -7,16 +7,21 @@
 #     writing the same files; with our peak memory;
 #   - the same novel as typeset 480 x 800 8-bit grey PNG pages, ours against a
 #     Pillow script with a comparable greedy layout (bench/typeset_pillow.py);
+#   - the same novel as one XTCH book (with and without its contents pages) against
+#     the loose PNG pages of the same settings;
 #   - the window's preview on a 30 MB novel: how soon it follows a setting change
 #     on page 1 and page 5,000, and how long typing waits for it
 #     (bench/preview_bench).
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
 # PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
-# PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages)
+# PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages;
+# PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset preview books", default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 chars=${1:-1500000}
 rounds=${PAGIRO_BENCH_ROUNDS:-3}
+sections=" ${PAGIRO_BENCH_SECTIONS:-encoder runs typeset preview books} "
+wants() { [[ "$sections" == *" $1 "* ]]; }
 [ "${PAGIRO_NO_SETUP:-0}" = 1 ] || bash scripts/setup.sh >/dev/null
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPAGIRO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench --target pagiro jpeg_bench write_floor window_bench preview_bench >/dev/null
@@ -33,10 +38,13 @@ echo "== machine"
 echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%Y-%m-%d)"
 grep -qw avx2 /proc/cpuinfo && echo "AVX2: yes" || echo "AVX2: no"
 
+if wants encoder; then
 echo
 echo "== encoder (MP/s, side by side in one process)"
 build-bench/bench/jpeg_bench
+fi
 
+if wants runs; then
 echo
 echo "== runs: $chars characters, default pages, JPEG (our runs and the floor: median of $rounds rounds)"
 echo "pages written to $work ($(df --output=fstype "$work" | tail -1))"
@@ -85,7 +93,9 @@ awk -v p="$pages" -v o="$ours" -v pp="$pillow_pages" -v pl="$pillow" -v f="$floo
   printf "ours / floor (time):               %.2fx   (goal: at most 3x)\n", o/f;
   printf "window / command line (time):      %.2fx   (goal: at most 1.5x)\n", w/o;
 }'
+fi
 
+if wants typeset; then
 echo
 echo "== typeset pages: $chars characters, 480 x 800, 8-bit grey PNG (wall and CPU seconds)"
 # Both sides are timed by the same clock and the same CPU count; the CPU figure
@@ -108,9 +118,42 @@ awk -v p="$ts_pages" -v w="$ts_wall" -v c="$(echo "$ts_user + $ts_sys" | bc)" -v
   printf "Pillow script:       %d pages in %.2f s = %.1f pages/s (CPU %.2f s = %.1f pages/CPU-s)\n", pp, pw, pp/pw, pc, pp/pc;
   printf "ours / Pillow (pages per second): %.1fx wall, %.1fx CPU   (goal: at least 10x)\n", (p/w)/(pp/pw), (p/c)/(pp/pc);
 }'
+fi
 
+if wants preview; then
 echo
 echo "== preview: a 30 MB novel (11.5 million characters) in the window (offscreen), font size changed"
 /usr/bin/python3 bench/make_novel.py "$work/novel30.txt" 11500000
 QT_QPA_PLATFORM=offscreen build-bench/bench/preview_bench "$work/novel30.txt" 2>/dev/null
 echo "(goal: page 1 within 100 ms of the change)"
+fi
+
+wants books || exit 0
+echo
+echo "== books: $chars characters, typeset 480 x 800, one XTCH book against loose 8-bit grey PNG pages (wall and CPU seconds)"
+# The same settings for all three; the book with contents lays the text out once
+# more ahead, to find the pages its contents list.
+book_run() {  # name, then the options
+  local name=$1
+  shift
+  rm -rf "$work/$name"
+  sync
+  /usr/bin/time -f "%e %U %S %M" -o "$work/$name.time" \
+    build-bench/pagiro convert "$work/novel.txt" -o "$work/$name" --quiet "$@" >"$work/$name.out"
+  sed -nE 's/^共生成图片([0-9]+)张$/\1/p' "$work/$name.out" >"$work/$name.pages"
+}
+book_run png --layout typeset --format png
+book_run xtch --format xtch
+book_run xtch_plain --format xtch --no-toc
+for name in png xtch xtch_plain; do
+  read -r wall user sys rss <"$work/$name.time"
+  awk -v n="$name" -v p="$(cat "$work/$name.pages")" -v w="$wall" -v c="$(echo "$user + $sys" | bc)" -v rss="$rss" \
+      -v size="$(du -sb "$work/$name" | cut -f1)" 'BEGIN {
+    printf "%-22s %6d pages in %6.2f s = %5.0f pages/s (CPU %6.2f s = %5.0f pages/CPU-s), %7.1f MB on disk, peak memory %.1f MB\n",
+      n, p, w, p/w, c, p/c, size/1e6, rss/1024;
+  }'
+done
+awk -v pp="$(cat "$work/png.pages")" -v xp="$(cat "$work/xtch.pages")" \
+    -v pw="$(cut -d' ' -f1 "$work/png.time")" -v xw="$(cut -d' ' -f1 "$work/xtch.time")" 'BEGIN {
+  printf "XTCH book / PNG pages (pages per second): %.2fx   (goal: at least 1x)\n", (xp/xw)/(pp/pw);
+}'

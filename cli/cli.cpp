@@ -68,8 +68,9 @@ const char* kCommands =
     "Usage:\n"
     "  pagiro                           open the window\n"
     "  pagiro convert TEXTFILE... [options]\n"
-    "                                   turn text files into numbered page pictures; with several,\n"
-    "                                   each becomes a book of its own in DIR/<its name>/\n"
+    "                                   turn text files into numbered page pictures, or into book\n"
+    "                                   files (--format xtc|xtch|cbz); with several, each becomes a\n"
+    "                                   book of its own in DIR/<its name>/ (or DIR/<its name>.<ext>)\n"
     "  pagiro --help | --version\n"
     "\n";
 
@@ -88,7 +89,7 @@ const char* kOptions =
     "                              C is a decimal 0x00BBGGRR value as the window holds it, or #RRGGBB\n"
     "  --background-picture FILE   a .jpg, .bmp or .gif drawn at the top-left of every page\n"
     "                              (JPEG and BMP pages; GIF pages keep a plain, transparent background)\n"
-    "  --format jpg|gif|bmp        picture format (default: gif)\n"
+    "  --format jpg|gif|bmp        picture format (default: gif); xtc, xtch, cbz: a book file, see below\n"
     "  --drop-empty-lines          drop empty lines\n"
     "  --volume-pages N            split into sub-folders 分卷1, 分卷2, ... of N pages each\n"
     "  --encoding E                auto|gbk|gb18030|big5|utf-8|utf-16|utf-16le|utf-16be (default: auto,\n"
@@ -200,6 +201,11 @@ public:
         HeadlessHost::finished(told);
         tell_stale_pages(summary);
         if (g_signal == 0) return;
+        if (summary.book) {
+            std::fprintf(stderr, "pagiro: stopped by %s; the book was not written (a book file is written only "
+                                 "whole)\n", signal_name(g_signal));
+            return;
+        }
         // Not the end of the book: say so, and how much of it is on disk.
         std::fprintf(stderr, "pagiro: stopped by %s; %lld page%s written, each complete\n", signal_name(g_signal),
                      static_cast<long long>(summary.pictures), summary.pictures == 1 ? " was" : "s were");
@@ -287,6 +293,14 @@ int convert_book(CliHost& host, const QString& file, const BookRun& run) {
         std::fprintf(stderr, "reading %s as %s\n", bytes_of_name(file).c_str(), how.c_str());
     }
     source.reset();  // the run holds its own copy
+
+    // A book is named after its title, else its text file (a library names it itself).
+    PageOptions options = host.page_options();
+    if (book_format(host) && options.book.name.isEmpty() && options.book.title.trimmed().isEmpty()) {
+        options.book.name = QFileInfo(file).completeBaseName();
+        if (options.book.name.isEmpty()) options.book.name = QFileInfo(file).fileName();
+        host.set(options);
+    }
 
     if (host.text(Setting::v_tpks) == u".gif" && !XYGraphics::available()) {
         std::fprintf(stderr, "pagiro: GIF pages cannot be made here; choose --format jpg or bmp\n");
@@ -413,11 +427,22 @@ int convert_library(const CliHost& base, const QStringList& texts, const QString
                     const BookRun& run) {
     const QStringList names = book_folder_names(texts);
     const qsizetype n = texts.size();
+    // Book files lie side by side in the folder, loose pages in a folder per book.
+    const PageFormat* book = book_format(base);
     auto one_book = [&](qsizetype k, bool quiet) {
         CliHost host = base;
         host.set_quiet(quiet);
-        host.set(Setting::c_ml, QDir(folder).filePath(names[k]));
-        host.set_book(QStringLiteral("%1 -> %2").arg(texts[k], host.text(Setting::c_ml)),
+        QString target = QDir(folder).filePath(names[k]);
+        if (book) {
+            PageOptions options = host.page_options();
+            options.book.name = names[k];
+            host.set(options);
+            host.set(Setting::c_ml, folder);
+            target += QString::fromUtf16(book->extension);
+        } else {
+            host.set(Setting::c_ml, target);
+        }
+        host.set_book(QStringLiteral("%1 -> %2").arg(texts[k], target),
                       QStringLiteral("book %1/%2 %3").arg(k + 1).arg(n).arg(texts[k]));
         return convert_book(host, texts[k], BookRun{run.encoding, run.line_breaks, quiet});
     };
@@ -518,7 +543,9 @@ int convert(const QStringList& arguments) {
     host.set(Check::qckh, parser.isSet(drop_empty));
     if (parser.isSet(format) && layout_option(parser) == LayoutMode::classic) {
         const PageFormat* f = find_format_by_name(parser.value(format));
-        if (!f) throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, not \"%1\"").arg(parser.value(format))};
+        if (!f)
+            throw UsageError{QStringLiteral("--format must be jpg, gif or bmp, or xtc, xtch or cbz for a book, not \"%1\"")
+                                 .arg(parser.value(format))};
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     page_size_allowed(host);
@@ -547,6 +574,15 @@ int convert(const QStringList& arguments) {
     const int jobs = parser.isSet(jobs_option)
                          ? whole_option("jobs", parser.value(jobs_option), 1, 64, "books side by side").toInt()
                          : 1;
+    if (book_format(host)) {
+        // Runs into one folder take turns: each holds the folder while it writes.
+        if (jobs > 1)
+            throw UsageError{QStringLiteral("--jobs makes loose-page books side by side; book files share one "
+                                            "folder and are written one at a time, so leave --jobs out")};
+        if (!host.page_options().book.title.isEmpty())
+            throw UsageError{QStringLiteral("--title names one book; with several text files each book takes its "
+                                            "text file's name")};
+    }
     return convert_library(host, positional, folder, jobs, run);
 }
 

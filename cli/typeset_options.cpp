@@ -15,33 +15,45 @@
 namespace pagiro {
 namespace {
 
+// Which runs take an option; it is refused with the others.
+enum class For { any, typeset, book, cbz };
+
 struct OptionRow {
     const char* name;
     const char* value;    // nothing for a switch
-    bool typeset_only;    // refused with classic pages
+    For only;
 };
 
 constexpr OptionRow kOptions[] = {
-    {"layout", "MODE", false},
-    {"device", "NAME", false},
-    {"list-devices", nullptr, false},
-    {"gif-background", "MODE", false},
-    {"margin", "PX", true},
-    {"margin-left", "PX", true},
-    {"margin-right", "PX", true},
-    {"margin-top", "PX", true},
-    {"margin-bottom", "PX", true},
-    {"line-spacing", "X", true},
-    {"paragraph-spacing", "X", true},
-    {"indent", "EMS", true},
-    {"chapter-pages", nullptr, true},
-    {"no-chapter-pages", nullptr, true},
-    {"chapter-pattern", "REGEX", true},
-    {"footer", "KIND", true},
-    {"render", "MODE", true},
-    {"ink-weight", "X", true},
-    {"dump-layout", "FILE", true},
+    {"layout", "MODE", For::any},
+    {"device", "NAME", For::any},
+    {"list-devices", nullptr, For::any},
+    {"gif-background", "MODE", For::any},
+    {"margin", "PX", For::typeset},
+    {"margin-left", "PX", For::typeset},
+    {"margin-right", "PX", For::typeset},
+    {"margin-top", "PX", For::typeset},
+    {"margin-bottom", "PX", For::typeset},
+    {"line-spacing", "X", For::typeset},
+    {"paragraph-spacing", "X", For::typeset},
+    {"indent", "EMS", For::typeset},
+    {"chapter-pages", nullptr, For::typeset},
+    {"no-chapter-pages", nullptr, For::typeset},
+    {"chapter-pattern", "REGEX", For::typeset},
+    {"footer", "KIND", For::typeset},
+    {"render", "MODE", For::typeset},
+    {"ink-weight", "X", For::typeset},
+    {"dump-layout", "FILE", For::typeset},
+    {"title", "TEXT", For::book},
+    {"author", "TEXT", For::book},
+    {"toc", nullptr, For::book},
+    {"no-toc", nullptr, For::book},
+    {"page-format", "FORMAT", For::cbz},
 };
+
+// Options of loose page files (cli.cpp reads them) that a book, one file whose pages
+// count from 1, has no use for.
+constexpr const char* kLoosePageOptions[] = {"prefix", "first", "volume-pages", "clean"};
 
 const char* kUsage =
     "\n"
@@ -62,7 +74,20 @@ const char* kUsage =
     "  --ink-weight X              above 1 darkens thin strokes, for e-ink (default: 1)\n"
     "  --format png|jpg|gif|bmp    png (default): grey, or colour for colours; jpg: grey JPEG\n"
     "  --gif-background opaque|transparent   (default: transparent for classic, opaque for typeset)\n"
-    "  --dump-layout FILE          every page's lines as JSON, one object a line\n";
+    "  --dump-layout FILE          every page's lines as JSON, one object a line (a book's contents\n"
+    "                              pages included)\n"
+    "\n"
+    "Books (one file per text in the output folder, named after --title or the text file):\n"
+    "  --format xtc|xtch|cbz       xtc: Xteink book of 1-bit pages; xtch: 2-bit, four greys; cbz: comic\n"
+    "                              book archive. Typeset pages by default (480 x 800, 16 pt; the classic\n"
+    "                              grid with --layout classic). --device xteink-x4 writes xtch.\n"
+    "  --title TEXT                the book's title (default: the text file's name without extension;\n"
+    "                              电子书 when there is none)\n"
+    "  --author TEXT               the book's author (default: none)\n"
+    "  --toc, --no-toc             contents pages after the first page, listing the chapters with\n"
+    "                              their page numbers (default: on)\n"
+    "  --page-format png|jpg       cbz: the pages' format (default: png; jpg: our JPEG encoder)\n"
+    "  With several text files, each book is DIR/<text file's name>.<ext>, one at a time.\n";
 
 QString value_of(const QCommandLineParser& parser, const char* name) { return parser.value(QLatin1String(name)); }
 bool given(const QCommandLineParser& parser, const char* name) { return parser.isSet(QLatin1String(name)); }
@@ -135,13 +160,14 @@ TypesetRequest read_request(const QCommandLineParser& parser, const typeset::Dev
     return r;
 }
 
-// The page size and font size of a device, or of typeset pages, where the user gave none.
+// The page size and font size of a device, or of typeset pages and books, where the
+// user gave none.
 void apply_page_defaults(const QCommandLineParser& parser, HeadlessHost& host, const typeset::DevicePreset* device,
-                         bool typeset) {
+                         bool typeset, bool book) {
     const double width = device ? device->width : kTypesetPageWidth;
     const double height = device ? device->height : kTypesetPageHeight;
     const double points = device ? device->font_size_pt : kTypesetPoints;
-    if (!device && !typeset) return;
+    if (!device && !typeset && !book) return;
     if (!given(parser, "width")) host.set(Setting::c_tk, QString::number(width));
     if (!given(parser, "height")) host.set(Setting::c_tg, QString::number(height));
     if (!given(parser, "font-size")) host.set(Setting::c_fontsize, QString::number(points));
@@ -154,7 +180,8 @@ void apply_typeset_format(const QCommandLineParser& parser, HeadlessHost& host, 
     if (given(parser, "format")) {
         format = find_typeset_format_by_name(value_of(parser, "format"));
         if (!format)
-            throw UsageError{QStringLiteral("--format must be png, jpg, gif or bmp for typeset pages, not \"%1\"")
+            throw UsageError{QStringLiteral("--format must be png, jpg, gif or bmp for typeset pages, or xtc, xtch or "
+                                            "cbz for a book, not \"%1\"")
                                  .arg(value_of(parser, "format"))};
     } else if (device) {
         format = device_page_format(device->format, true);
@@ -177,9 +204,63 @@ const char* typeset_usage() { return kUsage; }
 
 bool devices_listed(const QCommandLineParser& parser) { return given(parser, "list-devices"); }
 
+namespace {
+
+const typeset::DevicePreset* device_option(const QCommandLineParser& parser) {
+    if (!given(parser, "device")) return nullptr;
+    const typeset::DevicePreset* device = typeset::find_device(value_of(parser, "device").toStdString());
+    if (!device)
+        throw UsageError{QStringLiteral("--device must be one of the names --list-devices prints, not \"%1\"")
+                             .arg(value_of(parser, "device"))};
+    return device;
+}
+
+// Whether the run writes a book: the format asked for, else the device's own.
+bool book_asked(const QCommandLineParser& parser) {
+    QString name = value_of(parser, "format");
+    if (!given(parser, "format")) {
+        const typeset::DevicePreset* device = device_option(parser);
+        if (!device) return false;
+        name = QString::fromUtf8(device->format.data(), qsizetype(device->format.size()));
+    }
+    const PageFormat* f = find_format_by_name(name);
+    return f && f->book != BookKind::none;
+}
+
+// The book options: refused without a book, read into the request with one.
+void read_book_request(const QCommandLineParser& parser, const PageFormat* format, BookRequest& request) {
+    for (const OptionRow& row : kOptions) {
+        if (!given(parser, row.name)) continue;
+        if (row.only == For::book && !format)
+            throw UsageError{QStringLiteral("--%1 is for books; add --format xtc, xtch or cbz").arg(QLatin1String(row.name))};
+        if (row.only == For::cbz && (!format || format->book != BookKind::cbz))
+            throw UsageError{QStringLiteral("--%1 is for cbz books; add --format cbz").arg(QLatin1String(row.name))};
+    }
+    if (!format) return;
+    for (const char* name : kLoosePageOptions)
+        if (given(parser, name))
+            throw UsageError{QStringLiteral("--%1 is for loose page files; a book is one file whose pages count from 1")
+                                 .arg(QLatin1String(name))};
+    if (given(parser, "toc") && given(parser, "no-toc"))
+        throw UsageError{QStringLiteral("--toc and --no-toc cannot both be given")};
+    request.contents = !given(parser, "no-toc");
+    if (given(parser, "title")) request.title = value_of(parser, "title");
+    if (given(parser, "author")) request.author = value_of(parser, "author");
+    if (given(parser, "page-format"))
+        request.page_format = QStringList{"png", "jpg"}[choice(parser, "page-format", {"png", "jpg"})];
+}
+
+}  // namespace
+
 LayoutMode layout_option(const QCommandLineParser& parser) {
-    if (!given(parser, "layout")) return LayoutMode::classic;
+    // A book is typeset unless the classic grid is asked for.
+    if (!given(parser, "layout")) return book_asked(parser) ? LayoutMode::typeset : LayoutMode::classic;
     return choice(parser, "layout", {"classic", "typeset"}) == 0 ? LayoutMode::classic : LayoutMode::typeset;
+}
+
+const PageFormat* book_format(const HeadlessHost& host) {
+    const PageFormat* f = find_format(host.text(Setting::v_tpks));
+    return f && f->book != BookKind::none ? f : nullptr;
 }
 
 void apply_typeset_options(const QCommandLineParser& parser, HeadlessHost& host) {
@@ -187,18 +268,12 @@ void apply_typeset_options(const QCommandLineParser& parser, HeadlessHost& host)
     options.layout = layout_option(parser);
     const bool typeset = options.layout == LayoutMode::typeset;
     for (const OptionRow& row : kOptions)
-        if (row.typeset_only && !typeset && given(parser, row.name))
+        if (row.only == For::typeset && !typeset && given(parser, row.name))
             throw UsageError{QStringLiteral("--%1 is for typeset pages; add --layout typeset").arg(QLatin1String(row.name))};
-    const typeset::DevicePreset* device = nullptr;
-    if (given(parser, "device")) {
-        device = typeset::find_device(value_of(parser, "device").toStdString());
-        if (!device)
-            throw UsageError{QStringLiteral("--device must be one of the names --list-devices prints, not \"%1\"")
-                                 .arg(value_of(parser, "device"))};
-    }
+    const typeset::DevicePreset* device = device_option(parser);
     if (given(parser, "gif-background"))
         options.gif_transparent = choice(parser, "gif-background", {"opaque", "transparent"}) == 1;
-    apply_page_defaults(parser, host, device, typeset);
+    apply_page_defaults(parser, host, device, typeset, book_asked(parser));
     if (typeset) {
         if (given(parser, "background-picture"))
             throw UsageError{QStringLiteral("--background-picture is for classic pages; typeset pages take a "
@@ -215,6 +290,7 @@ void apply_typeset_options(const QCommandLineParser& parser, HeadlessHost& host)
         if (const PageFormat* f = device_page_format(device->format, false))
             host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
+    read_book_request(parser, book_format(host), options.book);
     host.set(options);
 }
 

@@ -3,6 +3,7 @@
 // of their own beside the classic options.
 #include <QCommandLineParser>
 
+#include "generator/formats.h"
 #include "generator/headless_host.h"
 
 namespace pagiro {
@@ -13,7 +14,10 @@ const char* typeset_usage();
 
 // --list-devices: the table is printed instead of a run.
 bool devices_listed(const QCommandLineParser& parser);
+// The layout asked for; a book is typeset unless --layout says classic.
 LayoutMode layout_option(const QCommandLineParser& parser);
+// The book format the host's settings name; nothing for loose pages.
+const PageFormat* book_format(const HeadlessHost& host);
 
 // After the classic options are in the host: the layout, the typeset settings,
 // and the page size, face, font size and format a device or typeset pages bring

@@ -67,6 +67,15 @@ std::uint64_t gif_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 4 * 
 std::uint64_t bmp_encoding_bytes(std::uint64_t w, std::uint64_t h) { return bmp_file_bytes(w, h) + w * h; }
 std::uint64_t png_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 4 * w * h; }
 std::uint64_t no_file_bytes(std::uint64_t, std::uint64_t) { return 0; }
+// A book page: its grey copy and the packed bitmap, or the PNG or JPEG made of it.
+std::uint64_t xtc_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 2 * w * h; }
+std::uint64_t cbz_encoding_bytes(std::uint64_t w, std::uint64_t h) { return 6 * w * h; }
+
+// A book's pages are packed or stored by the book's writer, never as loose files.
+std::optional<QByteArray> book_page(const QImage&, const RunSettings&, QString* reason) {
+    *reason = QStringLiteral("a book page is written into its book");
+    return std::nullopt;
+}
 
 // The GIF screen and image descriptors hold the size in 16 bits. So does the JPEG
 // frame header, but libjpeg, which most viewers decode with, stops a little short.
@@ -76,6 +85,8 @@ constexpr std::uint32_t kJpegMaxSide = 65500;
 constexpr std::uint32_t kPngMaxSide = 0x7FFFFFFF;
 // Qt's BMP writer works out the file's size in a signed 32-bit number.
 constexpr std::uint64_t kBmpMaxFileBytes = 0x7FFFFFFF;
+// An Xteink page holds its size in 16 bits; a comic book's pages may be JPEG.
+constexpr std::uint32_t kXtcMaxSide = 65535;
 
 constexpr PageFormat kFormats[] = {
     {u".gif", "gif", Canvas::gif_component, ProgressAt::page_start, gif_page, false, kGifMaxSide, 0, no_file_bytes,
@@ -98,6 +109,17 @@ constexpr PageFormat kTypesetFormats[] = {
      bmp_encoding_bytes},
 };
 
+// Drawn on the surface in a classic run and by the typeset renderer in a typeset
+// one; a page is named and shown as it starts, as typeset pages are.
+constexpr PageFormat kBookFormats[] = {
+    {u".xtc", "xtc", Canvas::surface, ProgressAt::page_start, book_page, true, kXtcMaxSide, 0, no_file_bytes,
+     xtc_encoding_bytes, BookKind::xtc},
+    {u".xtch", "xtch", Canvas::surface, ProgressAt::page_start, book_page, true, kXtcMaxSide, 0, no_file_bytes,
+     xtc_encoding_bytes, BookKind::xtch},
+    {u".cbz", "cbz", Canvas::surface, ProgressAt::page_start, book_page, true, kJpegMaxSide, 0, no_file_bytes,
+     cbz_encoding_bytes, BookKind::cbz},
+};
+
 const PageFormat* by_extension(std::span<const PageFormat> table, const QString& extension) {
     for (const PageFormat& f : table)
         if (extension == QStringView(f.extension)) return &f;
@@ -116,10 +138,27 @@ const PageFormat* by_name(std::span<const PageFormat> table, const QString& name
 
 std::span<const PageFormat> page_formats() { return kFormats; }
 std::span<const PageFormat> typeset_page_formats() { return kTypesetFormats; }
+std::span<const PageFormat> book_formats() { return kBookFormats; }
+
+// The page formats first, then the books.
+template <class Key, class Find>
+const PageFormat* page_or_book(std::span<const PageFormat> pages, const Key& key, Find find) {
+    if (const PageFormat* f = find(pages, key)) return f;
+    return find(std::span<const PageFormat>(kBookFormats), key);
+}
+
+const PageFormat* find_format(const QString& extension) { return page_or_book(kFormats, extension, by_extension); }
+const PageFormat* find_format_by_name(const QString& name) { return page_or_book(kFormats, name, by_name); }
+const PageFormat* find_typeset_format(const QString& extension) {
+    return page_or_book(kTypesetFormats, extension, by_extension);
+}
+const PageFormat* find_typeset_format_by_name(const QString& name) {
+    return page_or_book(kTypesetFormats, name, by_name);
+}
 
 std::vector<const PageFormat*> listed_formats() {
     std::vector<const PageFormat*> listed;
-    for (std::span<const PageFormat> table : {page_formats(), typeset_page_formats()})
+    for (std::span<const PageFormat> table : {page_formats(), typeset_page_formats(), book_formats()})
         for (const PageFormat& f : table)
             if (std::none_of(listed.begin(), listed.end(),
                              [&](const PageFormat* l) { return QStringView(l->extension) == QStringView(f.extension); }))
@@ -135,10 +174,5 @@ const PageFormat* device_page_format(std::string_view device_format, bool typese
     const PageFormat* own = find_typeset_format_by_name(name);
     return own ? own : find_typeset_format_by_name(QStringLiteral("png"));
 }
-
-const PageFormat* find_format(const QString& extension) { return by_extension(kFormats, extension); }
-const PageFormat* find_format_by_name(const QString& name) { return by_name(kFormats, name); }
-const PageFormat* find_typeset_format(const QString& extension) { return by_extension(kTypesetFormats, extension); }
-const PageFormat* find_typeset_format_by_name(const QString& name) { return by_name(kTypesetFormats, name); }
 
 }  // namespace pagiro

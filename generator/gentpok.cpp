@@ -102,6 +102,7 @@ void gentpok::rtext() {
         mk::runflag = 0;
         host_.playandstop(true);
     };
+    books_.clear();
     try {
         const SettingsSteps steps{[this](const QString& folder) {
             chkpath(folder);
@@ -159,11 +160,31 @@ void gentpok::wjpg(const RunSettings& s) {
     const RunScope scope(run_, s);
     mk::pageno = s.first_page;
 
+    // A book: its chapters found ahead, its contents pages set, its file begun.
+    std::optional<BookBinder> binder;
+    std::vector<ChapterPage> chapters;
+    std::vector<ContentsPage> contents;
+    if (s.book) {
+        int pages = 0;
+        chapters = classic_chapters(chars, g, s.drop_empty_lines, s.chapter_rule, pages, [] {
+            pump();
+            return mk::runflag != 0;
+        });
+        if (s.book->contents) {
+            const auto set = [&](int count) {
+                return classic_contents(contents_entries(chapters, count), static_cast<int>(g.cpl),
+                                        static_cast<int>(g.lpp), char_columns);
+            };
+            contents = set(static_cast<int>(set(0).size()));
+        }
+        binder.emplace(s);
+    }
+    // Declared after the binder, so that its workers are done before the book goes.
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
     if (length > 0) {
         pipeline.emplace(PagePipeline::default_workers(), kMaxPagesInFlight, kMaxBytesInFlight);
-        writer.emplace(s, *pipeline);
+        writer.emplace(s, *pipeline, binder ? &*binder : nullptr);
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;
 
@@ -212,6 +233,23 @@ void gentpok::wjpg(const RunSettings& s) {
                 return file;
             });
             mk::pageno += 1;
+            // The contents pages follow the first page.
+            if (mk::pageno == s.first_page + 1) {
+                for (const ContentsPage& lines : contents) {
+                    if (!running()) break;
+                    const PageFile contents_file = showstat(s);
+                    writer->canvas().begin_page();
+                    page_text.clear();
+                    for (std::size_t n = 0; n < lines.size(); ++n) {
+                        const QString q = QString::fromStdU16String(lines[n]);
+                        writer->canvas().draw_line(g.left, g.line_top(static_cast<int>(n)), q);
+                        page_text += q;
+                    }
+                    host_.set_page_text(page_text);
+                    writer->write_page([&] { return contents_file; });
+                    mk::pageno += 1;
+                }
+            }
         }
         // Every page handed over is on disk before the summary counts it.
         if (pipeline) pipeline->finish();
@@ -223,13 +261,32 @@ void gentpok::wjpg(const RunSettings& s) {
         release_folders();
         return;
     }
+    if (binder) bind_book(binder, chapters, static_cast<int>(contents.size()));
     finish_run(s);
+}
+
+void gentpok::bind_book(std::optional<BookBinder>& binder, const std::vector<ChapterPage>& chapters, int contents) {
+    // A stopped run has not made the whole book, and a book is written whole or not at all.
+    if (mk::runflag != 0) {
+        try {
+            books_ = binder->finish(chapter_starts(chapters, contents));
+        } catch (...) {
+            mk::pageno = run_->first_page;
+            throw;
+        }
+    }
+    binder.reset();
 }
 
 // The end of a run that reached it: the summary, with stale pages settled while no
 // other run can be writing into the folder, then the host idle again.
 void gentpok::finish_run(const RunSettings& s) {
     RunSummary r = summary(s);
+    if (s.book) {
+        r.book = true;
+        r.books = books_;
+        if (books_.isEmpty()) r.pictures = 0;  // stopped: nothing of the book was kept
+    }
     settle_stale_pages(s, r);
     release_folders();
     host_.finished(r);
@@ -240,7 +297,10 @@ void gentpok::finish_run(const RunSettings& s) {
 void gentpok::settle_after_error(PagePipeline& pipeline, const RunSettings& s) {
     // A page counts once it is on disk: after a failure the counter is one past the
     // last page written, however far the drawing had got.
-    auto count_written = [&] { mk::pageno = s.first_page + static_cast<std::int64_t>(pipeline.written()); };
+    // A book's pages count only once the whole book is in place.
+    auto count_written = [&] {
+        mk::pageno = s.first_page + (s.book ? 0 : static_cast<std::int64_t>(pipeline.written()));
+    };
     // A page that failed before this point is the failure to report.
     try {
         pipeline.finish();
@@ -264,7 +324,7 @@ RunSummary gentpok::summary(const RunSettings& s) const {
 // reached the end of its text cleans; after a stop the rest of the book may be
 // just what the user still wants.
 void gentpok::settle_stale_pages(const RunSettings& s, RunSummary& r) {
-    if (!s.estimate) return;
+    if (!s.estimate || s.book) return;
     const PageNaming naming{s.output_folder, s.prefix, QString::fromUtf16(s.format->extension), *s.estimate};
     r.stale = find_stale_pages(naming, mk::pageno - 1);
     if (s.clean_stale_pages && mk::runflag != 0) r.removed = remove_stale_pages(r.stale);
@@ -310,6 +370,11 @@ PageFile gentpok::page_file(const RunSettings& s, std::int64_t page) {
     PageFile file;
     QString base = s.output_folder + kSep;
     file.folder = output_;
+    // Every page of a book goes into the book's one file.
+    if (s.book) {
+        file.path = base + s.book->file;
+        return file;
+    }
     const QString volume = volume_name(s, page);
     if (!volume.isEmpty()) {
         file.volume = bytes_of_name(volume);

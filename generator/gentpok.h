@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "generator/book_run.h"
 #include "generator/host.h"
 #include "generator/page_writer.h"
 #include "generator/run_failure.h"
@@ -68,6 +69,12 @@ private:
     // counter to the pages on disk, and throws an earlier page's failure if there
     // was one (the caller rethrows its own otherwise).
     void settle_after_error(PagePipeline& pipeline, const RunSettings& s);
+    // Counts the pages ahead, for a footer that shows the total, and finds where
+    // the chapters begin, for a contents page; 0 when stopped.
+    int count_typeset_pages(const RunSettings& s, std::vector<ChapterPage>* chapters = nullptr);
+    // A book run's end: the book finished with its chapters and put in place, or,
+    // when the run was stopped, dropped. The files written go to the summary.
+    void bind_book(std::optional<BookBinder>& binder, const std::vector<ChapterPage>& chapters, int contents);
 
     // Opens and locks the run's output folder and clears what an earlier run ended
     // by force left there; every page and volume folder of the run is made in it.
@@ -79,6 +86,7 @@ private:
     RunHost& host_;
     const RunSettings* run_ = nullptr;  // the settings of the run under way
     std::shared_ptr<const Folder> output_;  // the run's output folder, locked
+    QStringList books_;  // the book files the run wrote
     // Holds the run's settings for getfname while a run goes.
     struct RunScope {
         RunScope(const RunSettings*& run, const RunSettings& s) : run_(run) { run_ = &s; }

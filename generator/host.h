@@ -79,8 +79,12 @@ struct RunSummary {
     // there, and those removed on the host's request.
     StalePages stale;
     StalePages removed;
+    // A run into a book file: the files written (none when it was stopped).
+    bool book = false;
+    QStringList books;
 
-    // The four lines of the end-of-run message, and one more when stale pages remain.
+    // The four lines of the end-of-run message, and one more when stale pages remain;
+    // for a book, the last line names its file instead of telling where to copy pages.
     QStringList lines() const;
 };
 

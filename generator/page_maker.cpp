@@ -22,7 +22,7 @@ typeset::RenderOptions render_options(const RunSettings& s) {
     o.text = rgb_of(s.text_colour);
     o.background = rgb_of(s.background_colour);
     // Grey pages are drawn in grey where the encoder takes them; the others take colour pixels.
-    o.colour = !s.format->takes_grey || s.png_kind == typeset::PngKind::colour;
+    o.colour = !s.page_encoding().takes_grey || s.png_kind == typeset::PngKind::colour;
     o.antialias = !s.typeset.mono;
     o.ink_weight = s.typeset.ink_weight;
     return o;
@@ -62,16 +62,21 @@ void TypesetPages::draw_with(const RunSettings& s) {
 
 int TypesetPages::pages_done() const { return setter_->pages_done(); }
 
+const std::vector<typeset::Chapter>& TypesetPages::chapters() const { return setter_->chapters(); }
+
+typeset::Measurer& TypesetPages::measurer() { return *measurer_; }
+
 bool footer_shows_total(const RunSettings& s) {
     return s.layout == LayoutMode::typeset && s.typeset.style.footer == typeset::FooterKind::page_number;
 }
 
 int count_typeset_pages(const RunSettings& s, const std::function<bool()>& going,
-                        const std::function<void()>& after_page) {
+                        const std::function<void()>& after_page, std::vector<typeset::Chapter>* chapters) {
     typeset::QtMeasurer measurer(s.typeset.style);
     typeset::Typesetter counter(s.text, s.typeset.style, measurer, s.chapter_rule);
     while (going() && counter.next_page())
         if (after_page) after_page();
+    if (chapters) *chapters = counter.chapters();
     return going() ? counter.pages_done() : 0;
 }
 

@@ -18,6 +18,7 @@
 namespace pagiro {
 
 namespace typeset {
+class Measurer;
 class QtMeasurer;
 class Typesetter;
 class PageRenderer;
@@ -38,6 +39,10 @@ public:
     // Draws from now on with these settings' colours and rendering; the layout goes on.
     void draw_with(const RunSettings& settings);
     int pages_done() const;
+    // The headings met so far, with the page each begins on.
+    const std::vector<typeset::Chapter>& chapters() const;
+    // What the pages are measured with (a book's contents pages are set with it too).
+    typeset::Measurer& measurer();
 
 private:
     std::unique_ptr<typeset::QtMeasurer> measurer_;
@@ -48,10 +53,12 @@ private:
 // Whether a run of these settings shows the page count in its footer, which needs
 // the whole text laid out before the first page is drawn.
 bool footer_shows_total(const RunSettings& settings);
-// The typeset pages the text makes; `going` is asked before each page and
-// `after_page` runs after it; 0 comes back when `going` said stop.
+// The typeset pages the text makes, and where its chapters begin; `going` is
+// asked before each page and `after_page` runs after it; 0 comes back when
+// `going` said stop.
 int count_typeset_pages(const RunSettings& settings, const std::function<bool()>& going,
-                        const std::function<void()>& after_page = {});
+                        const std::function<void()>& after_page = {},
+                        std::vector<typeset::Chapter>* chapters = nullptr);
 
 // One page drawn for a preview.
 struct MadePage {

@@ -61,10 +61,13 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
 void hand_over(PagePipeline& pipeline, const RunSettings& settings, QImage page, PageFile file,
                std::size_t bytes = 0);
 
+class BookBinder;
+
 class PageWriter {
 public:
-    // `settings` and `pipeline` outlive the writer.
-    PageWriter(const RunSettings& settings, PagePipeline& pipeline);
+    // `settings`, `pipeline` and `book` outlive the writer. With a book, pages go into
+    // it instead of page files.
+    PageWriter(const RunSettings& settings, PagePipeline& pipeline, BookBinder* book = nullptr);
 
     PageCanvas& canvas() { return *canvas_; }
     // Hands the finished page over to be written; `file` names it at the point the
@@ -74,6 +77,7 @@ public:
 private:
     const RunSettings& settings_;
     PagePipeline& pipeline_;
+    BookBinder* book_;
     std::unique_ptr<PageCanvas> canvas_;
     std::uint64_t page_bytes_;  // what a page holds in memory until it is written
 };

@@ -1,5 +1,6 @@
 #include "generator/page_writer.h"
 
+#include "generator/book_run.h"
 #include "generator/gentpok.h"
 #include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
@@ -109,9 +110,10 @@ QImage draw_page(const RunSettings& settings, const std::vector<std::u16string>&
     return page;
 }
 
-PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline)
+PageWriter::PageWriter(const RunSettings& settings, PagePipeline& pipeline, BookBinder* book)
     : settings_(settings),
       pipeline_(pipeline),
+      book_(book),
       canvas_(make_canvas(settings)),
       page_bytes_(page_memory(*settings.format, std::uint64_t(to_i32(settings.width)),
                               std::uint64_t(to_i32(settings.height)), pipeline.workers())
@@ -124,7 +126,10 @@ void PageWriter::write_page(const std::function<PageFile()>& file) {
     if (page.isNull()) throw std::bad_alloc();
     PageFile target = file();
     canvas_->end_page();
-    hand_over(pipeline_, settings_, std::move(page), std::move(target), std::size_t(page_bytes_));
+    if (book_)
+        book_->hand_over(pipeline_, std::move(page), std::size_t(page_bytes_));
+    else
+        hand_over(pipeline_, settings_, std::move(page), std::move(target), std::size_t(page_bytes_));
 }
 
 void hand_over(PagePipeline& pipeline, const RunSettings& run_settings, QImage page, PageFile file,

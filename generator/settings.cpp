@@ -72,6 +72,7 @@ std::uint32_t colour_of(Setting s, const QString& value) {
 RunFailure unknown_format(const QString& text, std::span<const PageFormat> formats = page_formats()) {
     QStringList known;
     for (const PageFormat& f : formats) known << QString::fromUtf16(f.extension);
+    for (const PageFormat& f : book_formats()) known << QString::fromUtf16(f.extension);
     return RunFailure(QStringLiteral("图片格式“%1”无法识别，只能是%2。").arg(text, known.join(QStringLiteral("、"))),
                       QStringLiteral("the picture format \"%1\" is unknown; it must be %2")
                           .arg(text, known.join(QStringLiteral(", "))));
@@ -91,6 +92,8 @@ typeset::PngKind png_kind_of(const RunSettings& s) {
     if (s.typeset.grey_levels == 4) return typeset::PngKind::grey2;
     return typeset::PngKind::grey8;
 }
+
+void read_book_settings(RunSettings& s, const BookRequest& request);
 
 // The rest of the settings of a typeset run, after the ones both layouts share.
 void read_typeset_settings(RunSettings& s, const TypesetRequest& request, const RunHost& host) {
@@ -121,9 +124,51 @@ void read_typeset_settings(RunSettings& s, const TypesetRequest& request, const 
     // Typeset pages draw no background picture, and runs of empty lines are one
     // paragraph gap there whether or not they are dropped.
     s.png_kind = png_kind_of(s);
+    if (s.format->book != BookKind::none) read_book_settings(s, host.page_options().book);
+}
+
+// A book's title, file and contents. Its pages are numbered from 1 in the book and
+// held in one file, so the loose pages' numbering and volume folders do not apply.
+void read_book_settings(RunSettings& s, const BookRequest& request) {
+    BookSettings b;
+    const QString name = request.name.trimmed();
+    b.title = request.title.trimmed();
+    if (b.title.isEmpty()) b.title = name.isEmpty() ? QStringLiteral("电子书") : name;
+    b.author = request.author.trimmed();
+    b.file = book_file_stem(name.isEmpty() ? b.title : name) + QString::fromUtf16(s.format->extension);
+    b.contents = request.contents;
+    s.png_kind = png_kind_of(s);
+    if (s.format->book == BookKind::cbz) {
+        const QString pages = request.page_format.toLower();
+        // Grey pages make grey JPEG files; colour pages keep their colour.
+        const bool grey = s.layout == LayoutMode::typeset && s.png_kind != typeset::PngKind::colour;
+        if (pages == u"png")
+            b.page_format = find_typeset_format_by_name(pages);
+        else if (pages == u"jpg")
+            b.page_format = grey ? find_typeset_format_by_name(pages) : find_format_by_name(pages);
+        else
+            throw RunFailure(QStringLiteral("漫画书的图片格式“%1”无法识别，只能是png或jpg。").arg(request.page_format),
+                             QStringLiteral("the page format \"%1\" of a comic book is unknown; it must be png or jpg")
+                                 .arg(request.page_format));
+    }
+    s.book = b;
+    s.volume_pages.reset();
+    s.first_page = 1;
+    s.first_page_value = 1;
 }
 
 }  // namespace
+
+QString book_file_stem(const QString& title) {
+    QString stem;
+    for (QChar c : title.trimmed())
+        stem += c.unicode() < 0x20 || c == u'\x7F' || QStringView(u"/\\:*?\"<>|").contains(c) ? QChar(u'_') : c;
+    while (!stem.isEmpty() && (stem.front() == u'.' || stem.front().isSpace())) stem.remove(0, 1);
+    // Well inside a file name's 255 bytes, with room for a split book's number.
+    constexpr qsizetype longest = 80;
+    if (stem.size() > longest) stem.truncate(stem[longest - 1].isHighSurrogate() ? longest - 1 : longest);
+    return stem.isEmpty() ? QStringLiteral("电子书") : stem;
+}
 
 typeset::Style typeset_style(const TypesetRequest& request, double width, double height, const QString& font,
                              double font_size) {
@@ -213,6 +258,7 @@ RunSettings read_run_settings(const RunHost& host, const SettingsSteps& steps) {
         throw *refusal;
     s.background_picture = host.text(Setting::c_bjtp).trimmed();
     s.drop_empty_lines = host.checked(Check::qckh);
+    if (s.format->book != BookKind::none) read_book_settings(s, options.book);
     return s;
 }
 

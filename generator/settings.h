@@ -16,6 +16,17 @@
 
 namespace pagiro {
 
+// A run whose pages go into one book file.
+struct BookSettings {
+    QString title;   // never empty
+    QString author;
+    QString file;    // the book file's name in the output folder, with its extension
+    bool contents = true;
+    // A comic book's page format (a row of the typeset or the classic table, png or
+    // jpg); nothing for the Xteink books, whose pages the writer packs.
+    const PageFormat* page_format = nullptr;
+};
+
 struct RunSettings {
     QString text;              // s_text, line breaks as CR LF
     QString prefix;            // c_fjqz, checked: no path separators or control characters
@@ -42,6 +53,9 @@ struct RunSettings {
     TypesetRequest typeset;
     typeset::ChapterRule chapter_rule;
     typeset::PngKind png_kind = typeset::PngKind::grey8;
+    std::optional<BookSettings> book;    // set when the format is a book
+    // The format the pages are encoded in: the run's own, or a comic book's pages'.
+    const PageFormat& page_encoding() const { return book && book->page_format ? *book->page_format : *format; }
 };
 
 // A step the run takes between two settings, exactly where it always has: the
@@ -70,5 +84,10 @@ double first_page_number(const RunHost& host);
 // hidden files that a photo album does not list (a leading ".").
 enum class PrefixFault { none, unsafe_character, hidden };
 PrefixFault prefix_fault(const QString& prefix);
+
+// A book's file name made from a title: characters a file name or a memory card
+// cannot hold become "_", leading dots and blanks go, and a long title is cut.
+// "电子书" when nothing is left.
+QString book_file_stem(const QString& title);
 
 }  // namespace pagiro

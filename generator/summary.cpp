@@ -16,6 +16,9 @@ QString last_run_text(std::int64_t pictures) {
 
 QStringList RunSummary::lines() const {
     QStringList l = summary_lines(pictures, finished_at, seconds);
+    if (book)
+        l.last() = books.isEmpty() ? QStringLiteral("生成已停止，电子书文件没有写入。")
+                                   : QStringLiteral("电子书文件：") + books.join(QStringLiteral("、"));
     if (!stale.empty())
         l << QStringLiteral("输出目录里还留有以前生成的%1张图片（%2 至 %3），不属于这本电子书。")
                  .arg(stale.count())

@@ -42,13 +42,14 @@ struct TypesetRequest {
     QString dump_layout;                     // the layout dump's file; empty for none
 };
 
-// A book of the pages: its title and author, whether it gets a contents page, and
-// the format its pages are kept in inside it.
+// What a book file (xtc, xtch, cbz) says about itself, and what it holds besides
+// the text's pages.
 struct BookRequest {
-    QString title;
-    QString author;
-    bool toc = true;
-    QString page_format;
+    QString name;    // the book file's name without its extension; empty: from the title
+    QString title;   // empty: the name, and "电子书" when there is none either
+    QString author;  // empty: none
+    bool contents = true;                      // contents pages after the first page
+    QString page_format = QStringLiteral("png");  // a comic book's pages: png or jpg
 };
 
 // The layout and the settings that go with it beyond the classic controls.
@@ -58,7 +59,7 @@ struct PageOptions {
     // Whether a GIF page's background is marked transparent; nothing for the
     // layout's default (transparent for classic pages, opaque for typeset ones).
     std::optional<bool> gif_transparent;
-    BookRequest book;
+    BookRequest book;  // read only when the format is a book
 };
 
 }  // namespace pagiro

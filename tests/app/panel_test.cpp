@@ -113,7 +113,7 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w));
         panel().set_open(true);
-        panel().layout_mode->setCurrentIndex(1);
+        w->v_tpks->setCurrentIndex(w->v_tpks->findText(".xtch"));  // a typeset book: every control in use
         w->s_text->setFocus();
         QTRY_VERIFY(w->s_text->hasFocus());
         QStringList seen;
@@ -150,7 +150,7 @@ private slots:
         QStringList items;
         for (int i = 0; i < w->v_tpks->count(); ++i) items << w->v_tpks->itemText(i);
         QCOMPARE(items.mid(0, 3), QStringList({".gif", ".jpg", ".bmp"}));
-        QVERIFY(items.contains(".png"));
+        QCOMPARE(items.mid(3), QStringList({".png", ".xtc", ".xtch", ".cbz"}));
         QCOMPARE(items.size(), QSet<QString>(items.begin(), items.end()).size());
         QCOMPARE(w->v_tpks->currentText(), QString(".gif"));
     }
@@ -180,11 +180,23 @@ private slots:
         QCOMPARE(panel().layout_mode->currentIndex(), 1);
         QCOMPARE(w->c_tk->text(), QString("300"));
 
-        panel().device->setCurrentIndex(1);  // the first device: a 4-level e-ink reader
+        QVERIFY(!panel().book_title->isEnabled());
+        panel().device->setCurrentIndex(1);  // the first device: a 4-level e-ink reader that reads books
         QCOMPARE(w->c_tk->text(), QString("480"));
         QCOMPARE(w->c_tg->text(), QString("800"));
         QCOMPARE(w->page_options().typeset.grey_levels, 4);
-        QCOMPARE(w->v_tpks->currentText(), QString(".png"));
+        QCOMPARE(w->v_tpks->currentText(), QString(".xtch"));
+        QVERIFY(panel().book_title->isEnabled());
+
+        // A book is typeset when chosen, as on the command line, and may hold classic pages.
+        panel().layout_mode->setCurrentIndex(0);
+        QCOMPARE(w->v_tpks->currentText(), QString(".xtch"));
+        w->v_tpks->setCurrentIndex(w->v_tpks->findText(".cbz"));
+        QCOMPARE(panel().layout_mode->currentIndex(), 1);
+        panel().layout_mode->setCurrentIndex(0);
+        w->v_tpks->setCurrentIndex(w->v_tpks->findText(".jpg"));
+        QCOMPARE(panel().layout_mode->currentIndex(), 0);
+        QVERIFY(!panel().book_title->isEnabled());
         QVERIFY(dialogs->messages.isEmpty());
     }
 
@@ -245,6 +257,10 @@ private slots:
         QCOMPARE(QImage(dir.filePath("typeset/" + files[0])).size(), QSize(480, 800));
         QVERIFY(locked);
         QVERIFY(panel().margin_left->isEnabled());
+
+        // A book takes its title as its name.
+        w->v_tpks->setCurrentIndex(w->v_tpks->findText(".xtch"));
+        QCOMPARE(run("book"), QStringList{"灯下.xtch"});
     }
 
     void the_preview_is_the_page_the_run_writes_data() {

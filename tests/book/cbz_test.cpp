@@ -13,6 +13,7 @@
 #include "book/book_error.h"
 #include "book/cbz_writer.h"
 #include "book_test_support.h"
+#include "cbz_reader.h"
 
 namespace pagiro::test {
 namespace {
@@ -35,40 +36,6 @@ QImage numbered_picture(int number, int w = 60, int h = 80) {
         for (int x = 0; x < w; ++x)
             if (y / 4 == number % (h / 4) || (x + y) % 17 == 0) image.setPixel(x, y, qRgb(0, 0, 0));
     return image;
-}
-
-struct Entry {
-    std::string name;
-    std::uint16_t method;
-    QByteArray bytes;
-};
-
-std::vector<Entry> entries_of(const fs::path& file) {
-    int error = 0;
-    zip_t* archive = zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (!archive) throw std::runtime_error("libzip cannot open the book, error " + std::to_string(error));
-    std::vector<Entry> entries;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t stat;
-        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat);
-        QByteArray bytes(static_cast<qsizetype>(stat.size), 0);
-        zip_file_t* entry = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
-        EXPECT_EQ(zip_fread(entry, bytes.data(), stat.size), static_cast<zip_int64_t>(stat.size));
-        zip_fclose(entry);
-        entries.push_back({stat.name, stat.comp_method, bytes});
-    }
-    zip_close(archive);
-    return entries;
-}
-
-std::map<QString, QString> comic_info_fields(const QByteArray& xml) {
-    std::map<QString, QString> fields;
-    QXmlStreamReader reader(xml);
-    EXPECT_TRUE(reader.readNextStartElement());
-    EXPECT_EQ(reader.name(), QStringLiteral("ComicInfo"));
-    while (reader.readNextStartElement()) fields[reader.name().toString()] = reader.readElementText();
-    EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
-    return fields;
 }
 
 using CbzBooks = BookFolder;

@@ -91,7 +91,9 @@ struct Typeset : Cli {
 TEST_F(Typeset, APresetsPagesAreDecodablePngOfItsSizeAndTheDumpHoldsEveryCharacterOnce) {
     const std::string gbk = gbk_novel(400);
     write("novel.txt", gbk);
-    Result r = convert({"--encoding", "gbk", "--device", "xteink-x4", "-o", "out", "--dump-layout", "layout.jsonl"});
+    // The preset's own format is a book; its screen's PNG pages are asked for.
+    Result r = convert({"--encoding", "gbk", "--device", "xteink-x4", "--format", "png", "-o", "out", "--dump-layout",
+                        "layout.jsonl"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("电子书生成完毕!"), std::string::npos);
 
@@ -172,7 +174,7 @@ TEST_F(Typeset, PresetsSetTheSizeAndExplicitOptionsWin) {
         QSize size;
     } cases[] = {
         {"default", {}, {480, 800}},
-        {"x4", {"--device", "xteink-x4"}, {480, 800}},
+        {"x4", {"--device", "xteink-x4", "--format", "png"}, {480, 800}},
         {"kindle_wider", {"--device", "kindle", "--width", "500"}, {500, 800}},
         {"case", {"--device", "Kobo-Clara"}, {1072, 1448}},
         {"own", {"--width", "300", "--height", "400"}, {300, 400}},

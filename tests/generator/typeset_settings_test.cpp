@@ -134,16 +134,64 @@ TEST(TypesetFormats, EveryRowIsFoundByItsExtensionAndName) {
     EXPECT_EQ(extensions, (QStringList{".png", ".jpg", ".gif", ".bmp"}));
 }
 
-// A device's own format where the layout's pages can be written in it; typeset
-// pages fall back to PNG (a book format among what they cannot be), classic ones to none.
+TEST(TypesetFormats, BookRowsComeAfterThePagesAndEveryFinderFindsThem) {
+    QStringList names;
+    for (const PageFormat& f : book_formats()) {
+        const QString ext = QString::fromUtf16(f.extension);
+        EXPECT_EQ(find_format(ext), &f);
+        EXPECT_EQ(find_typeset_format(ext), &f);
+        EXPECT_EQ(find_format_by_name(QString::fromLatin1(f.name).toUpper()), &f);
+        EXPECT_EQ(find_typeset_format_by_name(ext), &f);
+        EXPECT_NE(f.book, BookKind::none);
+        names << QLatin1String(f.name);
+    }
+    EXPECT_EQ(names, (QStringList{"xtc", "xtch", "cbz"}));
+    for (const PageFormat& f : page_formats()) EXPECT_EQ(f.book, BookKind::none);
+}
+
+TEST_F(TypesetSettings, ABookIsNamedAfterItsTitleAndCountsItsPagesFromOne) {
+    host.set(Setting::v_tpks, ".xtch");
+    host.set(Setting::c_qm, "7");
+    host.set(Check::zdfj, true);
+    options.book.title = QStringLiteral("  ../卷一: 风/雨  ");
+    RunSettings s = read();
+    ASSERT_TRUE(s.book);
+    EXPECT_EQ(s.book->title, QStringLiteral("../卷一: 风/雨"));
+    EXPECT_EQ(s.book->file, QStringLiteral("_卷一_ 风_雨.xtch")) << "no folder, no hidden file";
+    EXPECT_EQ(s.first_page, 1);
+    EXPECT_FALSE(s.volume_pages);
+    EXPECT_TRUE(s.book->contents);
+    EXPECT_EQ(s.book->page_format, nullptr);
+
+    // A name of its own wins for the file; nothing at all is "电子书".
+    options.book = {};
+    options.book.name = QStringLiteral("novel");
+    EXPECT_EQ(read().book->file, QStringLiteral("novel.xtch"));
+    EXPECT_EQ(read().book->title, QStringLiteral("novel"));
+    options.book = {};
+    EXPECT_EQ(read().book->file, QStringLiteral("电子书.xtch"));
+    EXPECT_EQ(book_file_stem(QString(200, QChar(0x4E66))).size(), 80);
+
+    // A comic book's pages: grey JPEG for grey typeset pages, PNG by default, nothing else.
+    host.set(Setting::v_tpks, ".cbz");
+    EXPECT_EQ(read().book->page_format, find_typeset_format_by_name("png"));
+    options.book.page_format = "jpg";
+    EXPECT_EQ(read().book->page_format, find_typeset_format_by_name("jpg"));
+    options.book.page_format = "gif";
+    EXPECT_NE(failure().find("must be png or jpg"), std::string::npos) << failure();
+}
+
+// A device's own format where the layout's pages can be written in it (a book
+// holds either); otherwise PNG for typeset pages and none for classic ones.
 TEST(DeviceFormats, TheDevicesOwnWhereTheLayoutCanWriteIt) {
     const auto extension = [](const PageFormat* f) { return f ? QString::fromUtf16(f->extension) : QString(); };
     EXPECT_EQ(extension(device_page_format("jpg", true)), ".jpg");
-    EXPECT_EQ(extension(device_page_format("xtch", true)), ".png");
+    EXPECT_EQ(extension(device_page_format("xtch", true)), ".xtch");
+    EXPECT_EQ(extension(device_page_format("tiff", true)), ".png");
     EXPECT_EQ(extension(device_page_format("png", true)), ".png");
     EXPECT_EQ(extension(device_page_format("jpg", false)), ".jpg");
     EXPECT_EQ(extension(device_page_format("png", false)), QString());
-    EXPECT_EQ(extension(device_page_format("xtch", false)), QString());
+    EXPECT_EQ(extension(device_page_format("xtch", false)), ".xtch");
 }
 
 // The window's label counts as the run does, from the control texts as typed.
