@@ -140,6 +140,33 @@ TEST_F(Limits, PagesLargerThanTheMemoryAreBadUsage) {
 }
 #endif
 
+#if !defined(__SANITIZE_ADDRESS__)
+// A picture is refused only when it does not fit the memory here, with the
+// figures, before any of it is decoded and before any page is written.
+TEST_F(Limits, ABackgroundPicturePastTheMemoryIsRefusedWithTheFigures) {
+    write("a.txt", "abc");
+    // A 24-bit bitmap whose header says 20000 x 20000 (1.6 GB once read); the
+    // pixels are never reached.
+    QImage one(1, 1, QImage::Format_RGB32);
+    one.fill(Qt::white);
+    ASSERT_TRUE(one.save(QString::fromStdString((dir / "tmp.bmp").string()), "BMP"));
+    std::string bmp = slurp(dir / "tmp.bmp");
+    ASSERT_GE(bmp.size(), 26u);
+    for (int k = 0; k < 4; ++k) bmp[18 + k] = bmp[22 + k] = char((20000 >> (8 * k)) & 0xFF);
+    write("huge.bmp", bmp);
+    in_child = [] {
+        rlimit limit{1u << 30, 1u << 30};
+        setrlimit(RLIMIT_AS, &limit);
+    };
+    Result r = run({"convert", "a.txt", "-o", "out", "--format", "jpg", "--width", "2000", "--height", "2000",
+                    "--background-picture", "huge.bmp"});
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find("cannot load the background picture"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the picture is 20000 x 20000 pixels; reading it needs about"), std::string::npos) << r.err;
+    EXPECT_TRUE(!fs::exists(dir / "out") || files(dir / "out").empty());
+}
+#endif
+
 TEST_F(Limits, NamesAreTheBytesTheSystemGave) {
     // "中文.txt" and the folder "书" in GBK, and a prefix "页" in GBK: not UTF-8.
     const std::string text_name = "\xD6\xD0\xCE\xC4.txt", folder = "\xCA\xE9", prefix = "\xD2\xB3";
