@@ -60,6 +60,17 @@ void PageSurface::set_size(int width, int height) {
     blank_ = QImage();
     blank_valid_ = false;
     if (image_.isNull()) throw std::bad_alloc();  // Qt gives an empty picture when memory runs out
+    // A picture cut to a smaller page is read again for this one; should that
+    // fail now, the part already kept still shows.
+    const QSize shown = background_whole_.boundedTo(image_.size());
+    if (!background_.isNull() && (shown.width() > background_.width() || shown.height() > background_.height())) {
+        QImage kept = background_;
+        const QSize whole = background_whole_;
+        if (!set_background_picture(background_path_, nullptr)) {
+            background_ = kept;
+            background_whole_ = whole;
+        }
+    }
 }
 
 namespace {
@@ -112,9 +123,11 @@ bool open_picture_file(const QString& name, QFile& file, QString* error) {
 
 bool PageSurface::set_background_picture(const QString& path, QString* error) {
     background_ = QImage();
+    background_whole_ = QSize();
     blank_ = QImage();
     blank_valid_ = false;
     const QString name = path.trimmed();
+    background_path_ = name;
     if (name.isEmpty()) return true;
     QFile file;
     if (!open_picture_file(name, file, error)) return false;
@@ -156,6 +169,7 @@ bool PageSurface::set_background_picture(const QString& path, QString* error) {
         if (error) *error = QStringLiteral("not enough memory for the picture");
         return false;
     }
+    background_whole_ = whole.isValid() ? whole : background_.size();
     return true;
 }
 

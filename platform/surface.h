@@ -56,7 +56,7 @@ public:
     int height() const { return image_.height(); }
 
     // A picture drawn at the top-left corner at its own size under every page; only
-    // the part within the current size is kept, so set the size first. Any size
+    // the part within the current size is kept (a larger size reads it again). Any size
     // loads that the memory here allows. A blank path removes it. On failure there
     // is no picture and `error` (if given) says why.
     bool set_background_picture(const QString& path, QString* error);
@@ -103,7 +103,9 @@ private:
     void print_in_cells(int left, int top, const QString& line);
 
     QImage image_;
-    QImage background_;
+    QImage background_;         // the part of the picture the page shows
+    QString background_path_;
+    QSize background_whole_;     // the picture's own size
     QFont font_;
     QColor text_colour_;
     QColor background_colour_;

@@ -145,21 +145,29 @@ TEST_F(Limits, PagesLargerThanTheMemoryAreBadUsage) {
 // figures, before any of it is decoded and before any page is written.
 TEST_F(Limits, ABackgroundPicturePastTheMemoryIsRefusedWithTheFigures) {
     write("a.txt", "abc");
-    // A 24-bit bitmap whose header says 20000 x 20000 (1.6 GB once read); the
-    // pixels are never reached.
+    // A PNG whose header says 20000 x 20000 (1.6 GB once read); the pixels are
+    // never reached. The header's checksum is made anew for the new size.
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(Qt::white);
-    ASSERT_TRUE(one.save(QString::fromStdString((dir / "tmp.bmp").string()), "BMP"));
-    std::string bmp = slurp(dir / "tmp.bmp");
-    ASSERT_GE(bmp.size(), 26u);
-    for (int k = 0; k < 4; ++k) bmp[18 + k] = bmp[22 + k] = char((20000 >> (8 * k)) & 0xFF);
-    write("huge.bmp", bmp);
+    ASSERT_TRUE(one.save(QString::fromStdString((dir / "tmp.png").string()), "PNG"));
+    std::string png = slurp(dir / "tmp.png");
+    ASSERT_GE(png.size(), 33u);
+    ASSERT_EQ(png.substr(12, 4), "IHDR");
+    for (int k = 0; k < 4; ++k) png[16 + k] = png[20 + k] = char((20000 >> (8 * (3 - k))) & 0xFF);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= std::uint8_t(png[i]);
+        for (int b = 0; b < 8; ++b) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int k = 0; k < 4; ++k) png[29 + k] = char((crc >> (8 * (3 - k))) & 0xFF);
+    write("huge.png", png);
     in_child = [] {
         rlimit limit{1u << 30, 1u << 30};
         setrlimit(RLIMIT_AS, &limit);
     };
     Result r = run({"convert", "a.txt", "-o", "out", "--format", "jpg", "--width", "2000", "--height", "2000",
-                    "--background-picture", "huge.bmp"});
+                    "--background-picture", "huge.png"});
     EXPECT_NE(r.code, 0);
     EXPECT_NE(r.err.find("cannot load the background picture"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("the picture is 20000 x 20000 pixels; reading it needs about"), std::string::npos) << r.err;

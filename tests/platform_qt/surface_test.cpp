@@ -184,7 +184,7 @@ TEST(PageSurface, APageHandedOnKeepsItsPixelsWhileTheNextIsDrawn) {
             for (int x = 0; x < pic->width(); ++x) pic->setPixel(x, y, qRgb(x * 2, y * 5, 90));
     ASSERT_TRUE(exact.save(dir.filePath("exact.bmp")));
     ASSERT_TRUE(smaller.save(dir.filePath("smaller.bmp")));
-    for (const QString picture : {QString(), dir.filePath("exact.bmp"), dir.filePath("smaller.bmp")}) {
+    for (const QString& picture : {QString(), dir.filePath("exact.bmp"), dir.filePath("smaller.bmp")}) {
         SCOPED_TRACE(picture.toStdString());
         // What a surface of its own draws for each page: the reference.
         auto fresh_page = [&](const QString& text) {
@@ -237,6 +237,10 @@ TEST(PageSurface, OnlyThePartOfALargerPictureThatThePageShowsIsKept) {
             s.clear();
             EXPECT_EQ(s.image(), whole.copy(0, 0, 64, 48)) << page;
         }
+        // A larger page reads the picture again and shows more of it.
+        s.set_size(200, 100);
+        s.clear();
+        EXPECT_EQ(s.image(), whole.copy(0, 0, 200, 100));
     }
 }
 
