@@ -3,6 +3,8 @@
 // one run: megapixels per second, time per picture and the ratios, ours on one
 // and on two threads, and ours writing the file as a run does.
 // Usage: jpeg_bench [rounds]
+//        jpeg_bench --photo FILE.ppm [width height]: writes the photo-like picture
+//        (default 4000 x 3000) as a binary PPM, for the big-page benchmark.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -151,7 +153,21 @@ void compare(const char* title, const Picture& p, std::vector<Contender>& conten
 
 }  // namespace
 
+int write_photo(const char* path, int width, int height) {
+    const Picture p = photo(width, height);
+    std::FILE* f = std::fopen(path, "wb");
+    if (!f) {
+        std::perror(path);
+        return 1;
+    }
+    std::fprintf(f, "P6\n%d %d\n255\n", width, height);
+    const bool ok = std::fwrite(p.rgb.data(), 1, p.rgb.size(), f) == p.rgb.size();
+    return std::fclose(f) == 0 && ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--photo")
+        return write_photo(argv[2], argc > 4 ? std::atoi(argv[3]) : 4000, argc > 4 ? std::atoi(argv[4]) : 3000);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / "pagiro_jpeg_bench";
     std::filesystem::remove_all(dir);

@@ -11,16 +11,19 @@
 #     the loose PNG pages of the same settings;
 #   - the window's preview on a 30 MB novel: how soon it follows a setting change
 #     on page 1 and page 5,000, and how long typing waits for it
-#     (bench/preview_bench).
+#     (bench/preview_bench);
+#   - big pages: one 4000 x 3000 page over a photo-like background picture, whole
+#     process, against cjpeg on the same picture; a plain white page of that size;
+#     peak memory of runs of large pages against their bound.
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
 # PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
 # PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages;
-# PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset preview books", default all)
+# PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset preview books big", default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 chars=${1:-1500000}
 rounds=${PAGIRO_BENCH_ROUNDS:-3}
-sections=" ${PAGIRO_BENCH_SECTIONS:-encoder runs typeset preview books} "
+sections=" ${PAGIRO_BENCH_SECTIONS:-encoder runs typeset preview books big} "
 wants() { [[ "$sections" == *" $1 "* ]]; }
 [ "${PAGIRO_NO_SETUP:-0}" = 1 ] || bash scripts/setup.sh >/dev/null
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPAGIRO_BUILD_TESTS=OFF >/dev/null
@@ -126,6 +129,70 @@ echo "== preview: a 30 MB novel (11.5 million characters) in the window (offscre
 /usr/bin/python3 bench/make_novel.py "$work/novel30.txt" 11500000
 QT_QPA_PLATFORM=offscreen build-bench/bench/preview_bench "$work/novel30.txt" 2>/dev/null
 echo "(goal: page 1 within 100 ms of the change)"
+fi
+
+if wants big; then
+echo
+echo "== big pages: 4000 x 3000, whole process (median of $rounds rounds; wall and CPU seconds)"
+# The picture: the encoder benchmark's photo-like one, stored as a JPEG for our
+# background and decoded again to the BMP cjpeg reads, so both sides start from
+# the same pixels.
+build-bench/bench/jpeg_bench --photo "$work/photo.ppm"
+cjpeg -quality 95 -outfile "$work/photo.jpg" "$work/photo.ppm"
+djpeg -bmp -outfile "$work/photo.bmp" "$work/photo.jpg"
+printf '第一章\n一页短短的文字。\n' >"$work/short.txt"
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# name, then the command; keeps the median wall and CPU seconds in $work/NAME.
+timed() {
+  local name=$1 walls=() cpus=()
+  shift
+  for round in $(seq 1 "$rounds"); do
+    rm -rf "$work/big_out"
+    /usr/bin/time -f "%e %U %S %M" -o "$work/$name.round" "$@" >/dev/null
+    read -r wall user sys _ <"$work/$name.round"
+    walls+=("$wall")
+    cpus+=("$(echo "$user + $sys" | bc)")
+  done
+  echo "$(median "${walls[@]}") $(median "${cpus[@]}")" >"$work/$name"
+}
+timed ours build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg \
+  --width 4000 --height 3000 --background-picture "$work/photo.jpg"
+timed cjpeg cjpeg -quality 75 -optimize -sample 2x2 -outfile "$work/cjpeg.jpg" "$work/photo.bmp"
+timed white build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg \
+  --width 4000 --height 3000
+timed tiny build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg
+read -r ow oc <"$work/ours"
+read -r cw cc <"$work/cjpeg"
+read -r ww wc <"$work/white"
+read -r tw tc <"$work/tiny"
+awk -v ow="$ow" -v oc="$oc" -v cw="$cw" -v cc="$cc" -v ww="$ww" -v wc="$wc" -v tw="$tw" -v tc="$tc" 'BEGIN {
+  printf "ours, page over the picture:   %.3f s (CPU %.3f s)\n", ow, oc;
+  printf "cjpeg -optimize, same picture: %.3f s (CPU %.3f s)\n", cw, cc;
+  printf "ours / cjpeg (speed):          %.2fx wall, %.2fx CPU   (goal: at least 1x)\n", cw/ow, cc/oc;
+  printf "white page:                    %.3f s (CPU %.3f s); a default page, the start and end of the process: %.3f s (CPU %.3f s)\n", ww, wc, tw, tc;
+  printf "white page less the process:   %.3f s   (goal: under 0.040 s)\n", ww - tw;
+}'
+
+echo
+echo "== big pages: peak memory (bound: 100 MB plus three pages of 4-byte pixels)"
+# Text enough for the page counts asked for, at 72 points.
+peak() {  # label, pages wanted, characters, width, height, then more options
+  local label=$1 want=$2 chars=$3 w=$4 h=$5
+  shift 5
+  /usr/bin/python3 bench/make_novel.py "$work/mem.txt" "$chars" >/dev/null
+  rm -rf "$work/big_out"
+  /usr/bin/time -f "%M" -o "$work/mem.rss" build-bench/pagiro convert "$work/mem.txt" -o "$work/big_out" --quiet \
+    --width "$w" --height "$h" --font-size 72 "$@" >/dev/null
+  awk -v l="$label" -v p="$(ls "$work/big_out" | wc -l)" -v want="$want" -v rss="$(cat "$work/mem.rss")" -v w="$w" -v h="$h" 'BEGIN {
+    bound = 100 + 3 * w * h * 4 / 1048576;
+    printf "%-44s %3d pages (asked ~%d), peak %6.1f MB, bound %6.1f MB: %s\n", l, p, want, rss/1024, bound,
+      rss/1024 <= bound ? "within" : "OVER";
+  }'
+  rm -rf "$work/big_out"
+}
+peak "BMP 6000 x 6000" 12 13000 6000 6000 --format bmp
+peak "JPEG 4000 x 3000" 40 19500 4000 3000 --format jpg
+peak "JPEG 4000 x 3000 over the photo" 40 19500 4000 3000 --format jpg --background-picture "$work/photo.jpg"
 fi
 
 wants books || exit 0

@@ -1,5 +1,6 @@
 #include "gentpok.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "generator/page_limits.h"
@@ -183,7 +184,14 @@ void gentpok::wjpg(const RunSettings& s) {
     std::optional<PagePipeline> pipeline;
     std::optional<PageWriter> writer;
     if (length > 0) {
-        pipeline.emplace(PagePipeline::default_workers(), kMaxPagesInFlight, kMaxBytesInFlight);
+        // No more workers than pages may be in flight: a worker with no page of its
+        // own would only keep its allocator's memory of the last one it encoded.
+        const unsigned workers = PagePipeline::default_workers();
+        const std::size_t in_flight =
+            page_memory(*s.format, std::uint64_t(std::max(1.0, std::round(s.width))),
+                        std::uint64_t(std::max(1.0, std::round(s.height))), workers)
+                .pages_in_flight;
+        pipeline.emplace(unsigned(std::min<std::size_t>(workers, in_flight)), kMaxPagesInFlight, kMaxBytesInFlight);
         writer.emplace(s, *pipeline, binder ? &*binder : nullptr);
     }
     const bool progress_per_page = s.format->progress == ProgressAt::page_start;

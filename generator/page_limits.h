@@ -24,7 +24,10 @@ struct PageMemory {
 };
 
 inline constexpr std::size_t kMaxPagesInFlight = 32;
-inline constexpr std::uint64_t kMaxBytesInFlight = std::uint64_t(256) << 20;
+// Pages in flight beyond the one always let through. With the drawing surface and
+// the process itself this keeps a run within about 100 MB plus three pages'
+// pixels, whatever the page size; small pages stay many in flight all the same.
+inline constexpr std::uint64_t kMaxBytesInFlight = std::uint64_t(64) << 20;
 
 PageMemory page_memory(const PageFormat& format, std::uint64_t width, std::uint64_t height, unsigned workers);
 

@@ -39,7 +39,8 @@ public:
     virtual void begin_page() = 0;
     // Draw one line with the top-left of its text cell at (left, top), in pixels.
     virtual void draw_line(double left, double top, const QString& line) = 0;
-    // A copy of the page's pixels (Format_RGB32), safe to hand to another thread.
+    // The page's pixels (Format_RGB32), safe to hand to another thread: the canvas
+    // never writes into pixels it has handed out (a shared copy is not copied).
     virtual QImage copy() const = 0;
     // The page is done with.
     virtual void end_page() {}

@@ -53,7 +53,9 @@ public:
     void draw_line(double left, double top, const QString& line) override {
         surface_.print(static_cast<int>(left), static_cast<int>(top), line);
     }
-    QImage copy() const override { return copy_of(surface_.view()); }
+    // The page's pixels are shared, not copied: the next clear() gives the surface
+    // pixels of its own and leaves these to the page.
+    QImage copy() const override { return surface_.image(); }
     QString resolved_font() const override { return surface_.resolved_family(); }
 
 private:

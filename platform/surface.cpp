@@ -19,6 +19,7 @@
 #include "codepage.h"
 #include "colour.h"
 #include "file_names.h"
+#include "memory.h"
 #include "page_file.h"
 
 namespace pagiro {
@@ -56,8 +57,20 @@ PageSurface::~PageSurface() { finish_drawing(); }
 void PageSurface::set_size(int width, int height) {
     finish_drawing();
     image_ = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+    blank_ = QImage();
     blank_valid_ = false;
     if (image_.isNull()) throw std::bad_alloc();  // Qt gives an empty picture when memory runs out
+    // A picture cut to a smaller page is read again for this one; should that
+    // fail now, the part already kept still shows.
+    const QSize shown = background_whole_.boundedTo(image_.size());
+    if (!background_.isNull() && (shown.width() > background_.width() || shown.height() > background_.height())) {
+        QImage kept = background_;
+        const QSize whole = background_whole_;
+        if (!set_background_picture(background_path_, nullptr)) {
+            background_ = kept;
+            background_whole_ = whole;
+        }
+    }
 }
 
 namespace {
@@ -110,20 +123,63 @@ bool open_picture_file(const QString& name, QFile& file, QString* error) {
 
 bool PageSurface::set_background_picture(const QString& path, QString* error) {
     background_ = QImage();
+    background_whole_ = QSize();
+    blank_ = QImage();
     blank_valid_ = false;
     const QString name = path.trimmed();
+    background_path_ = name;
     if (name.isEmpty()) return true;
     QFile file;
     if (!open_picture_file(name, file, error)) return false;
     QImageReader reader(&file);
+    // The picture is drawn at its own size from the top-left corner, so only the
+    // part the page shows is kept (a JPEG is decoded no further down than that).
+    const QSize whole = reader.size();
+    QSize kept = whole;
+    if (whole.isValid()) {
+        kept = whole.boundedTo(image_.size());
+        if (kept != whole) reader.setClipRect(QRect(QPoint(0, 0), kept));
+        // Qt's reader refuses pictures past a fixed size (256 MB); what bounds them
+        // here is the memory this process may still take.
+        const std::uint64_t needed = picture_load_bytes(
+            std::uint64_t(whole.width()), std::uint64_t(whole.height()), std::uint64_t(kept.width()),
+            std::uint64_t(kept.height()), reader.supportsOption(QImageIOHandler::ClipRect));
+        if (const std::optional<MemoryRoom> room = memory_room(); room && needed > room->bytes) {
+            if (error)
+                *error = QStringLiteral("the picture is %1 x %2 pixels; reading it needs about %3 MB of memory and "
+                                        "only %4 MB is available")
+                             .arg(whole.width())
+                             .arg(whole.height())
+                             .arg((needed >> 20) + 1)
+                             .arg(room->bytes >> 20);
+            return false;
+        }
+        reader.setAllocationLimit(0);
+    }
     QImage picture = reader.read();
     if (picture.isNull()) {
         if (error) *error = QStringLiteral("not a picture that can be read (%1)").arg(reader.errorString());
         return false;
     }
+    if (picture.width() > image_.width() || picture.height() > image_.height())
+        picture = picture.copy(QRect(QPoint(0, 0), picture.size().boundedTo(image_.size())));
     background_ = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
                                                                     : QImage::Format_RGB32);
+    if (background_.isNull()) {
+        if (error) *error = QStringLiteral("not enough memory for the picture");
+        return false;
+    }
+    background_whole_ = whole.isValid() ? whole : background_.size();
     return true;
+}
+
+std::uint64_t picture_load_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t kept_width,
+                                 std::uint64_t kept_height, bool reads_part) {
+    // What the reader decodes (the whole picture, unless it can stop at the part
+    // kept) at four bytes a pixel, the kept part once more while it is cut out or
+    // converted to the page's format, and the reader's rows of the whole width.
+    const std::uint64_t decoded = reads_part ? kept_width * kept_height : width * height;
+    return 4 * decoded + 4 * kept_width * kept_height + 16 * width;
 }
 
 void PageSurface::set_font(const QString& family, double points) {
@@ -150,6 +206,7 @@ QString PageSurface::resolved_family() const { return QFontInfo(font_).family();
 void PageSurface::set_colors(std::uint32_t text_colour, std::uint32_t background_colour) {
     text_colour_ = colour_from_win(text_colour);
     background_colour_ = colour_from_win(background_colour);
+    blank_ = QImage();
     blank_valid_ = false;
     if (painter_.isActive()) painter_.setPen(text_colour_);
 }
@@ -170,18 +227,31 @@ void PageSurface::finish_drawing() const {
 }
 
 void PageSurface::clear() {
-    // The cleared page is drawn once and then copied for every page.
-    if (!blank_valid_) {
-        QPainter& p = painter();
-        p.fillRect(image_.rect(), background_colour_);
-        if (!background_.isNull()) p.drawImage(0, 0, background_);
-        finish_drawing();
-        blank_ = image_.copy();
-        if (blank_.isNull()) throw std::bad_alloc();
-        blank_valid_ = true;
+    finish_drawing();
+    // A page handed on (image() shares its pixels) keeps them: this page gets
+    // pixels of its own, and nothing copies what is about to be covered anyway.
+    if (!image_.isDetached()) {
+        image_ = QImage(image_.size(), QImage::Format_RGB32);
+        if (image_.isNull()) throw std::bad_alloc();
+    }
+    if (background_.isNull()) {
+        image_.fill(background_colour_);
         return;
     }
-    finish_drawing();
+    // The cleared page is drawn once and then copied for every page. A picture that
+    // covers the page and is opaque is that page already: no second copy is kept.
+    if (!blank_valid_) {
+        if (background_.size() == image_.size() && background_.format() == QImage::Format_RGB32) {
+            blank_ = background_;
+        } else {
+            blank_ = QImage(image_.size(), QImage::Format_RGB32);
+            if (blank_.isNull()) throw std::bad_alloc();
+            QPainter p(&blank_);
+            p.fillRect(blank_.rect(), background_colour_);
+            p.drawImage(0, 0, background_);
+        }
+        blank_valid_ = true;
+    }
     std::memcpy(image_.bits(), blank_.constBits(), static_cast<std::size_t>(image_.sizeInBytes()));
 }
 

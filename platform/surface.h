@@ -36,6 +36,12 @@ QFont page_font(const QString& family, double points,
 // A read-only view of a Format_RGB32 picture's pixels, without a copy.
 PixelView view_of(const QImage& image);
 
+// The memory that loading a width × height background picture takes at its peak
+// when only its kept_width × kept_height top-left part is kept; `reads_part`: the
+// picture's reader decodes no more than that part.
+std::uint64_t picture_load_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t kept_width,
+                                 std::uint64_t kept_height, bool reads_part);
+
 class PageSurface {
 public:
     PageSurface();
@@ -49,9 +55,10 @@ public:
     int width() const { return image_.width(); }
     int height() const { return image_.height(); }
 
-    // A picture drawn at the top-left corner at its own size under every page.
-    // A blank path removes it. On failure there is no picture and `error` (if
-    // given) says why.
+    // A picture drawn at the top-left corner at its own size under every page; only
+    // the part within the current size is kept (a larger size reads it again). Any size
+    // loads that the memory here allows. A blank path removes it. On failure there
+    // is no picture and `error` (if given) says why.
     bool set_background_picture(const QString& path, QString* error);
     bool has_background_picture() const { return !background_.isNull(); }
 
@@ -96,7 +103,9 @@ private:
     void print_in_cells(int left, int top, const QString& line);
 
     QImage image_;
-    QImage background_;
+    QImage background_;         // the part of the picture the page shows
+    QString background_path_;
+    QSize background_whole_;     // the picture's own size
     QFont font_;
     QColor text_colour_;
     QColor background_colour_;

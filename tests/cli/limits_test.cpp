@@ -140,6 +140,41 @@ TEST_F(Limits, PagesLargerThanTheMemoryAreBadUsage) {
 }
 #endif
 
+#if !defined(__SANITIZE_ADDRESS__)
+// A picture is refused only when it does not fit the memory here, with the
+// figures, before any of it is decoded and before any page is written.
+TEST_F(Limits, ABackgroundPicturePastTheMemoryIsRefusedWithTheFigures) {
+    write("a.txt", "abc");
+    // A PNG whose header says 20000 x 20000 (1.6 GB once read); the pixels are
+    // never reached. The header's checksum is made anew for the new size.
+    QImage one(1, 1, QImage::Format_RGB32);
+    one.fill(Qt::white);
+    ASSERT_TRUE(one.save(QString::fromStdString((dir / "tmp.png").string()), "PNG"));
+    std::string png = slurp(dir / "tmp.png");
+    ASSERT_GE(png.size(), 33u);
+    ASSERT_EQ(png.substr(12, 4), "IHDR");
+    for (int k = 0; k < 4; ++k) png[16 + k] = png[20 + k] = char((20000 >> (8 * (3 - k))) & 0xFF);
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= std::uint8_t(png[i]);
+        for (int b = 0; b < 8; ++b) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int k = 0; k < 4; ++k) png[29 + k] = char((crc >> (8 * (3 - k))) & 0xFF);
+    write("huge.png", png);
+    in_child = [] {
+        rlimit limit{1u << 30, 1u << 30};
+        setrlimit(RLIMIT_AS, &limit);
+    };
+    Result r = run({"convert", "a.txt", "-o", "out", "--format", "jpg", "--width", "2000", "--height", "2000",
+                    "--background-picture", "huge.png"});
+    EXPECT_NE(r.code, 0);
+    EXPECT_NE(r.err.find("cannot load the background picture"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the picture is 20000 x 20000 pixels; reading it needs about"), std::string::npos) << r.err;
+    EXPECT_TRUE(!fs::exists(dir / "out") || files(dir / "out").empty());
+}
+#endif
+
 TEST_F(Limits, NamesAreTheBytesTheSystemGave) {
     // "中文.txt" and the folder "书" in GBK, and a prefix "页" in GBK: not UTF-8.
     const std::string text_name = "\xD6\xD0\xCE\xC4.txt", folder = "\xCA\xE9", prefix = "\xD2\xB3";

@@ -174,6 +174,108 @@ TEST(PageSurface, BackgroundPictureSitsTopLeftThroughEveryClear) {
     EXPECT_FALSE(s.has_background_picture());
 }
 
+// The page a run hands on shares the surface's pixels; drawing the next page
+// must leave it as it was, with or without a background picture, whatever its size.
+TEST(PageSurface, APageHandedOnKeepsItsPixelsWhileTheNextIsDrawn) {
+    QTemporaryDir dir;
+    QImage exact(96, 40, QImage::Format_RGB32), smaller(30, 12, QImage::Format_RGB32);
+    for (QImage* pic : {&exact, &smaller})
+        for (int y = 0; y < pic->height(); ++y)
+            for (int x = 0; x < pic->width(); ++x) pic->setPixel(x, y, qRgb(x * 2, y * 5, 90));
+    ASSERT_TRUE(exact.save(dir.filePath("exact.bmp")));
+    ASSERT_TRUE(smaller.save(dir.filePath("smaller.bmp")));
+    for (const QString& picture : {QString(), dir.filePath("exact.bmp"), dir.filePath("smaller.bmp")}) {
+        SCOPED_TRACE(picture.toStdString());
+        // What a surface of its own draws for each page: the reference.
+        auto fresh_page = [&](const QString& text) {
+            PageSurface r;
+            r.set_size(96, 40);
+            r.set_font(cjk_family(), 9);
+            QString error;
+            EXPECT_TRUE(r.set_background_picture(picture, &error)) << error.toStdString();
+            r.clear();
+            r.print(2, 2, text);
+            return r.image().copy();
+        };
+        PageSurface s;
+        s.set_size(96, 40);
+        s.set_font(cjk_family(), 9);
+        QString error;
+        ASSERT_TRUE(s.set_background_picture(picture, &error)) << error.toStdString();
+        const QStringList texts = {QStringLiteral("第一页"), QStringLiteral("下一页 abc"), QString()};
+        std::vector<QImage> handed_on;
+        for (const QString& text : texts) {
+            s.clear();
+            s.print(2, 2, text);
+            handed_on.push_back(s.image());  // shared, as a run hands it on
+        }
+        for (int k = 0; k < texts.size(); ++k) EXPECT_EQ(handed_on[std::size_t(k)], fresh_page(texts[k])) << k;
+        // A page no longer held is drawn over in place.
+        handed_on.clear();
+        s.clear();
+        EXPECT_EQ(s.image(), fresh_page(QString()));
+    }
+}
+
+TEST(PageSurface, OnlyThePartOfALargerPictureThatThePageShowsIsKept) {
+    QTemporaryDir dir;
+    QImage pic(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < pic.height(); ++y)
+        for (int x = 0; x < pic.width(); ++x) pic.setPixel(x, y, qRgb((x * 7) & 255, (y * 3) & 255, (x + y) & 255));
+    for (const char* name : {"big.png", "big.jpg", "big.bmp"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.filePath(name);
+        ASSERT_TRUE(pic.save(path, nullptr, 95));
+        // The picture as Qt reads it whole: its top-left part is what the page shows.
+        const QImage whole = QImage(path).convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(whole.isNull());
+        PageSurface s;
+        s.set_size(64, 48);
+        QString error;
+        ASSERT_TRUE(s.set_background_picture(path, &error)) << error.toStdString();
+        for (int page = 0; page < 2; ++page) {
+            s.clear();
+            EXPECT_EQ(s.image(), whole.copy(0, 0, 64, 48)) << page;
+        }
+        // A larger page reads the picture again and shows more of it.
+        s.set_size(200, 100);
+        s.clear();
+        EXPECT_EQ(s.image(), whole.copy(0, 0, 200, 100));
+    }
+}
+
+// Qt's reader turns away pictures past 256 MB of pixels by default; such a
+// picture (8200 x 8200, about 270 MB) loads when the memory is there.
+TEST(PageSurface, APicturePastTheReadersDefaultLimitLoads) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.png");
+    {
+        QImage pic(8200, 8200, QImage::Format_RGB32);
+        ASSERT_FALSE(pic.isNull());
+        pic.fill(qRgb(10, 120, 200));
+        pic.setPixel(1, 1, qRgb(250, 0, 0));
+        ASSERT_TRUE(pic.save(path, "PNG", 90));  // light compression: quick to write
+    }
+    PageSurface s;
+    s.set_size(40, 20);
+    QString error;
+    ASSERT_TRUE(s.set_background_picture(path, &error)) << error.toStdString();
+    s.clear();
+    EXPECT_EQ(s.image().pixel(1, 1), qRgb(250, 0, 0));
+    EXPECT_EQ(s.image().pixel(39, 19), qRgb(10, 120, 200));
+}
+
+TEST(PageSurface, PictureMemoryCountsWhatTheReaderDecodes) {
+    // A reader that stops at the part kept needs far less than one that decodes
+    // the whole picture first; neither is less than the part kept.
+    const std::uint64_t part = picture_load_bytes(8000, 6000, 4000, 3000, true);
+    const std::uint64_t whole = picture_load_bytes(8000, 6000, 4000, 3000, false);
+    EXPECT_GE(part, 4u * 4000 * 3000);
+    EXPECT_GE(whole, 4u * 8000 * 6000 + part / 2);
+    EXPECT_LT(part, whole / 2);
+    EXPECT_GT(picture_load_bytes(60000, 60000, 60000, 60000, true), std::uint64_t(1) << 34);  // no 32-bit wrap
+}
+
 TEST(PageSurface, ABackgroundPictureMustBeARegularFileAndIsNeverWaitedFor) {
     QTemporaryDir dir;
     const std::string fifo = dir.filePath("pipe.jpg").toStdString();
