@@ -25,11 +25,13 @@
 #include "generator/run_state.h"
 #include "platform/colour.h"
 #include "platform/file_names.h"
+#include "platform/folders.h"
 #include "platform/fonts.h"
 #include "platform/memory.h"
 #include "platform/numbers.h"
 #include "platform/text_view.h"
 #include "platform/pump.h"
+#include "platform/staged_file.h"
 #include "platform/surface.h"
 #include "platform/textfile.h"
 #include "platform/xygraphics.h"
@@ -158,6 +160,8 @@ public:
     void set_clean(bool clean) { clean_ = clean; }
     void set_quiet(bool quiet) { quiet_ = quiet; }
     bool clean_stale_pages() const override { return clean_; }
+    void set_folder_held(bool held) { folder_held_ = held; }
+    bool output_folder_held() const override { return folder_held_; }
     // In a library: the line above the book's summary, and the book before its progress.
     void set_book(const QString& heading, const QString& label) {
         heading_ = heading;
@@ -257,6 +261,7 @@ private:
     bool tty_;
     bool gone_ = false;  // standard error can no longer be written
     bool clean_ = false;
+    bool folder_held_ = false;
     QString heading_, label_;
     bool shown_ = false;
     bool drawn_ = false;
@@ -429,9 +434,11 @@ int convert_library(const CliHost& base, const QStringList& texts, const QString
     const qsizetype n = texts.size();
     // Book files lie side by side in the folder, loose pages in a folder per book.
     const PageFormat* book = book_format(base);
+    bool held_by_batch = false;
     auto one_book = [&](qsizetype k, bool quiet) {
         CliHost host = base;
         host.set_quiet(quiet);
+        host.set_folder_held(held_by_batch);
         QString target = QDir(folder).filePath(names[k]);
         if (book) {
             PageOptions options = host.page_options();
@@ -448,7 +455,11 @@ int convert_library(const CliHost& base, const QStringList& texts, const QString
     };
     bool ok = false;
     const qsizetype only = qEnvironmentVariableIntValue("PAGIRO_BOOK", &ok);
-    if (ok && only >= 0 && only < n) return one_book(only, true);
+    if (ok && only >= 0 && only < n) {
+        // Book files side by side: the batch holds their common folder.
+        held_by_batch = book != nullptr;
+        return one_book(only, true);
+    }
 
     // The books' common folder is made as a single book's would be: its parent must exist.
     try {
@@ -458,7 +469,22 @@ int convert_library(const CliHost& base, const QStringList& texts, const QString
         std::fprintf(stderr, "pagiro: %s\n", qPrintable(f.english));
         return 1;
     }
-    if (jobs > 1) return convert_side_by_side(texts, jobs, run.quiet);
+    if (jobs > 1) {
+        // Book files share the one folder: the batch takes its lock and clears what
+        // an interrupted run left in it, once, for all the books written side by side.
+        std::optional<Folder> held;
+        if (book) {
+            try {
+                held = Folder::open(path_of(folder));
+                held->lock();
+                StagedFile::remove_leftovers(*held);
+            } catch (const FolderError& e) {
+                std::fprintf(stderr, "pagiro: %s\n", qPrintable(unusable_folder(folder, e).english));
+                return 1;
+            }
+        }
+        return convert_side_by_side(texts, jobs, run.quiet);
+    }
     bool failed = false;
     for (qsizetype k = 0; k < n && g_signal == 0; ++k) failed |= one_book(k, run.quiet) == 1;
     return exit_code(failed);
@@ -576,9 +602,6 @@ int convert(const QStringList& arguments) {
                          : 1;
     if (book_format(host)) {
         // Runs into one folder take turns: each holds the folder while it writes.
-        if (jobs > 1)
-            throw UsageError{QStringLiteral("--jobs makes loose-page books side by side; book files share one "
-                                            "folder and are written one at a time, so leave --jobs out")};
         if (!host.page_options().book.title.isEmpty())
             throw UsageError{QStringLiteral("--title names one book; with several text files each book takes its "
                                             "text file's name")};

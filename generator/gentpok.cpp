@@ -350,8 +350,10 @@ QString gentpok::getfname(std::int64_t& p) {
 void gentpok::hold_output_folder(const QString& folder) {
     try {
         auto held = std::make_shared<Folder>(Folder::open(path_of(folder)));
-        held->lock();
-        StagedFile::remove_leftovers(*held);
+        if (!host_.output_folder_held()) {
+            held->lock();
+            StagedFile::remove_leftovers(*held);
+        }
         output_ = std::move(held);
     } catch (const FolderError& e) {
         throw unusable_folder(folder, e);

@@ -113,6 +113,11 @@ public:
     // Whether a run that reaches the end of its text removes the page files an
     // earlier run left past its last page. The window never does; it only says so.
     virtual bool clean_stale_pages() const { return false; }
+    // Whether the output folder is already held for this run by its caller (a batch
+    // writing several book files side by side into it): the run then neither takes
+    // the folder's lock nor clears unfinished files from it, since those may be the
+    // other books' files being written.
+    virtual bool output_folder_held() const { return false; }
 };
 
 }  // namespace pagiro
