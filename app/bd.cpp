@@ -32,6 +32,8 @@
 #include "generator/summary.h"
 #include "app/combo_popup.h"
 #include "app/file_drop.h"
+#include "app/side_panel.h"
+#include "app/source_text.h"
 #include "app/tooltips.h"
 #include "app/window_pump.h"
 #include "platform/clock.h"
@@ -163,6 +165,9 @@ bd::bd(DialogProvider* dialogs, QWidget* parent) : QWidget(parent) {
     dialogs_ = dialogs;
     create_controls();
     load();
+    // Before the drop watcher, which watches the controls there are: a file
+    // dropped on the panel is read too.
+    panel = new SidePanel(*this);
     set_control_tooltips(this);
     fit_popup_to_items(c_font);
     new FileDrop(
@@ -203,7 +208,8 @@ void bd::create_controls() {
     zdfj1->setEnabled(false);
     zdfj = place(new QCheckBox(QStringLiteral("自动        页分卷"), this), "zdfj", twips(6150, 3030, 1965, 345), 32);
     v_tpks = place(new QComboBox(this), "v_tpks", twips(4830, 4920, 765, 300), 30);
-    for (const PageFormat& f : page_formats()) v_tpks->addItem(QString::fromUtf16(f.extension));
+    // The classic formats keep their places; those of typeset pages follow.
+    for (const PageFormat* f : listed_formats()) v_tpks->addItem(QString::fromUtf16(f->extension));
     v_tpks->setCurrentIndex(-1);
     gentp = place(new QLabel(this), "gentp", twips(150, 150, 1725, 1845), 29);
     gentp->hide();
@@ -356,8 +362,7 @@ QString bd::text(Setting s) const {
     switch (s) {
     case Setting::s_text:
         if (source_dirty_) {
-            source_cache_ = s_text->toPlainText();
-            source_cache_.replace(u'\n', QStringLiteral("\r\n"));
+            source_cache_ = crlf_lines(s_text->toPlainText());
             source_dirty_ = false;
         }
         return source_cache_;
@@ -377,6 +382,10 @@ QString bd::text(Setting s) const {
     return QString();
 }
 
+PageOptions bd::page_options() const { return panel->page_options(); }
+
+bool bd::clean_stale_pages() const { return panel->clean_stale_pages(); }
+
 bool bd::checked(Check c) const {
     return c == Check::qckh ? qckh->isChecked() : zdfj->isChecked();
 }
@@ -395,7 +404,11 @@ void bd::set_source_text(const QString& text) {
 }
 
 void bd::update_estimate() {
-    auto pages = estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), source_length());
+    const PageOptions options = panel ? panel->page_options() : PageOptions{};
+    auto pages = options.layout == LayoutMode::typeset
+                     ? typeset_estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), c_font->currentText(),
+                                        options.typeset, source_length())
+                     : estpages(c_tg->text(), c_fontsize->currentText(), c_tk->text(), source_length());
     if (!pages) {
         v_1->setText(QStringLiteral("页面放不下文字"));
         return;
@@ -430,6 +443,7 @@ void bd::playandstop(bool cs) {
         w->setEnabled(cs);
     outcjg->setVisible(!cs);
     zdfj_click();
+    panel->set_idle(cs);
     if (cs) {
         setWindowTitle(idle_title);
         v_2->setText(QStringLiteral("系统等待执行命令中......"));

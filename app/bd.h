@@ -22,6 +22,8 @@ class QPushButton;
 
 namespace pagiro {
 
+class SidePanel;
+
 class bd : public QWidget, public RunHost {
     Q_OBJECT
 public:
@@ -38,6 +40,9 @@ public:
     void finished(const RunSummary& summary) override;
     void run_failed(const RunFailure& failure) override;
     bool abandoned() const override { return closing_; }
+    // The side panel's settings.
+    PageOptions page_options() const override;
+    bool clean_stale_pages() const override;
 
     // Length of the source text in UTF-16 units, line breaks as CR LF, without
     // building the text.
@@ -45,7 +50,7 @@ public:
 
     // The source text as the user sees it, line breaks as CR LF.
     void set_source_text(const QString& text);
-    // Recomputes the page estimate in v_1.
+    // Recomputes the page estimate in v_1, for the layout the side panel says.
     void update_estimate();
     // Shows the latest progress texts of a run. A run reports them before every
     // line, far more often than anyone can read them, so they are kept and shown
@@ -80,6 +85,10 @@ public:
     QLabel* v_2;              // status line
     QLabel* v_1;              // page estimate
     QLabel *Label9, *Label8, *Label7, *Label4, *Label5, *Label3, *Label2, *Label1, *Label6;
+
+    // The side panel with the preview and the settings beyond the classic ones;
+    // hidden until its button on the right edge opens it.
+    SidePanel* panel = nullptr;
 
     static const QString idle_title;
 

@@ -9,21 +9,24 @@
 #     Pillow script with a comparable greedy layout (bench/typeset_pillow.py);
 #   - the same novel as one XTCH book (with and without its contents pages) against
 #     the loose PNG pages of the same settings, and against a Pillow script packing
-#     the same pages into an XTCH book (bench/xtch_pillow.py).
+#     the same pages into an XTCH book (bench/xtch_pillow.py);
+#   - the window's preview on a 30 MB novel: how soon it follows a setting change
+#     on page 1 and page 5,000, and how long typing waits for it
+#     (bench/preview_bench).
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
 # PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
 # PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages;
 # PAGIRO_BENCH_BOOK_PILLOW_PAGES stops the book's Pillow script, default 500;
-# PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset books", default all)
+# PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset preview books", default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 chars=${1:-1500000}
 rounds=${PAGIRO_BENCH_ROUNDS:-3}
-sections=" ${PAGIRO_BENCH_SECTIONS:-encoder runs typeset books} "
+sections=" ${PAGIRO_BENCH_SECTIONS:-encoder runs typeset preview books} "
 wants() { [[ "$sections" == *" $1 "* ]]; }
 [ "${PAGIRO_NO_SETUP:-0}" = 1 ] || bash scripts/setup.sh >/dev/null
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPAGIRO_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target pagiro jpeg_bench write_floor window_bench >/dev/null
+cmake --build build-bench --target pagiro jpeg_bench write_floor window_bench preview_bench >/dev/null
 
 # PAGIRO_BENCH_DIR chooses the file system the pages go to (e.g. /dev/shm, to take
 # the disk out of the figures); each step starts after a sync, so that the writing
@@ -117,6 +120,14 @@ awk -v p="$ts_pages" -v w="$ts_wall" -v c="$(echo "$ts_user + $ts_sys" | bc)" -v
   printf "Pillow script:       %d pages in %.2f s = %.1f pages/s (CPU %.2f s = %.1f pages/CPU-s)\n", pp, pw, pp/pw, pc, pp/pc;
   printf "ours / Pillow (pages per second): %.1fx wall, %.1fx CPU   (goal: at least 10x)\n", (p/w)/(pp/pw), (p/c)/(pp/pc);
 }'
+fi
+
+if wants preview; then
+echo
+echo "== preview: a 30 MB novel (11.5 million characters) in the window (offscreen), font size changed"
+/usr/bin/python3 bench/make_novel.py "$work/novel30.txt" 11500000
+QT_QPA_PLATFORM=offscreen build-bench/bench/preview_bench "$work/novel30.txt" 2>/dev/null
+echo "(goal: page 1 within 100 ms of the change)"
 fi
 
 wants books || exit 0

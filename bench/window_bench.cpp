@@ -17,26 +17,9 @@
 #include "app/bd.h"
 #include "app/window_pump.h"
 #include "generator/run_state.h"
-#include "platform/textfile.h"
+#include "window_setup.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Dismisses every dialog at once, noting when the first one (the summary) came.
-struct NoDialogs : pagiro::DialogProvider {
-    std::optional<Clock::time_point> first_message;
-    void message(QWidget*, const QString&, const QString&, Icon) override {
-        if (!first_message) first_message = Clock::now();
-    }
-    std::optional<QColor> choose_color(QWidget*) override { return std::nullopt; }
-    std::optional<QString> open_file(QWidget*, const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<QString> choose_folder(QWidget*, const QString&) override { return std::nullopt; }
-};
-
-}  // namespace
+using bench::Clock;
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
@@ -45,16 +28,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     pagiro::install_window_services();
-    NoDialogs dialogs;
+    bench::NoDialogs dialogs;
     pagiro::bd window(&dialogs);
     window.show();
-    std::string error;
-    auto text = pagiro::read_text_file(argv[1], pagiro::TextEncoding::Auto, error);
-    if (!text) {
-        std::fprintf(stderr, "window_bench: %s\n", error.c_str());
-        return 1;
-    }
-    window.set_source_text(QString::fromStdU16String(*text));
+    if (!bench::load_text(window, argv[1], "window_bench")) return 1;
     window.c_ml->setText(QString::fromLocal8Bit(argv[2]));
     window.v_tpks->setCurrentIndex(window.v_tpks->findText(".jpg"));
     std::optional<Clock::time_point> pressed;

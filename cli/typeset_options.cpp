@@ -118,7 +118,9 @@ double number(const QCommandLineParser& parser, const char* name, double low, do
 }
 
 void read_margins(const QCommandLineParser& parser, typeset::Style& style) {
-    const auto margin = [&](const char* name) { return static_cast<int>(number(parser, name, 0, 10000, true)); };
+    const auto margin = [&](const char* name) {
+        return static_cast<int>(number(parser, name, kMarginBounds.low, kMarginBounds.high, true));
+    };
     if (given(parser, "margin"))
         style.margin_left = style.margin_right = style.margin_top = style.margin_bottom = margin("margin");
     if (given(parser, "margin-left")) style.margin_left = margin("margin-left");
@@ -131,9 +133,9 @@ TypesetRequest read_request(const QCommandLineParser& parser, const typeset::Dev
     TypesetRequest r;
     typeset::Style& style = r.style;
     read_margins(parser, style);
-    if (given(parser, "line-spacing")) style.line_spacing = number(parser, "line-spacing", 0.5, 10, false);
-    if (given(parser, "paragraph-spacing")) style.paragraph_spacing = number(parser, "paragraph-spacing", 0, 10, false);
-    if (given(parser, "indent")) style.indent_ems = number(parser, "indent", 0, 10, false);
+    if (given(parser, "line-spacing")) style.line_spacing = number(parser, "line-spacing", kLineSpacingBounds.low, kLineSpacingBounds.high, false);
+    if (given(parser, "paragraph-spacing")) style.paragraph_spacing = number(parser, "paragraph-spacing", kParagraphSpacingBounds.low, kParagraphSpacingBounds.high, false);
+    if (given(parser, "indent")) style.indent_ems = number(parser, "indent", kIndentBounds.low, kIndentBounds.high, false);
     if (given(parser, "chapter-pages") && given(parser, "no-chapter-pages"))
         throw UsageError{QStringLiteral("--chapter-pages and --no-chapter-pages cannot both be given")};
     style.heading_new_page = !given(parser, "no-chapter-pages");
@@ -149,12 +151,12 @@ TypesetRequest read_request(const QCommandLineParser& parser, const typeset::Dev
         style.footer = kinds[choice(parser, "footer", {"none", "page", "chapter"})];
     }
     if (given(parser, "render")) r.mono = choice(parser, "render", {"grey", "mono"}) == 1;
-    if (given(parser, "ink-weight")) r.ink_weight = number(parser, "ink-weight", 0.1, 10, false);
+    if (given(parser, "ink-weight")) r.ink_weight = number(parser, "ink-weight", kInkWeightBounds.low, kInkWeightBounds.high, false);
     if (given(parser, "dump-layout")) {
         r.dump_layout = value_of(parser, "dump-layout");
         if (r.dump_layout.isEmpty()) throw UsageError{QStringLiteral("--dump-layout needs a file name")};
     }
-    if (device && (device->grey_levels == 2 || device->grey_levels == 4)) r.grey_levels = device->grey_levels;
+    if (device) r.grey_levels = typeset::page_grey_levels(*device);
     return r;
 }
 
@@ -162,8 +164,9 @@ TypesetRequest read_request(const QCommandLineParser& parser, const typeset::Dev
 // user gave none.
 void apply_page_defaults(const QCommandLineParser& parser, HeadlessHost& host, const typeset::DevicePreset* device,
                          bool typeset, bool book) {
-    const double width = device ? device->width : 480, height = device ? device->height : 800;
-    const double points = device ? device->font_size_pt : 16;
+    const double width = device ? device->width : kTypesetPageWidth;
+    const double height = device ? device->height : kTypesetPageHeight;
+    const double points = device ? device->font_size_pt : kTypesetPoints;
     if (!device && !typeset && !book) return;
     if (!given(parser, "width")) host.set(Setting::c_tk, QString::number(width));
     if (!given(parser, "height")) host.set(Setting::c_tg, QString::number(height));
@@ -171,8 +174,7 @@ void apply_page_defaults(const QCommandLineParser& parser, HeadlessHost& host, c
     if (typeset && !given(parser, "font")) host.set(Setting::c_font, QString::fromLatin1(typeset::default_family));
 }
 
-// The format of typeset pages: as given, else the device's where the run can write
-// it (a device whose own format is a book gets PNG pages), else PNG.
+// The format of typeset pages: as given, else the device's (see device_page_format), else PNG.
 void apply_typeset_format(const QCommandLineParser& parser, HeadlessHost& host, const typeset::DevicePreset* device) {
     const PageFormat* format = find_typeset_format_by_name(QStringLiteral("png"));
     if (given(parser, "format")) {
@@ -182,8 +184,7 @@ void apply_typeset_format(const QCommandLineParser& parser, HeadlessHost& host, 
                                             "cbz for a book, not \"%1\"")
                                  .arg(value_of(parser, "format"))};
     } else if (device) {
-        if (const PageFormat* f = find_typeset_format_by_name(QString::fromUtf8(device->format.data(), qsizetype(device->format.size()))))
-            format = f;
+        format = device_page_format(device->format, true);
     }
     host.set(Setting::v_tpks, QString::fromUtf16(format->extension));
 }
@@ -286,7 +287,7 @@ void apply_typeset_options(const QCommandLineParser& parser, HeadlessHost& host)
                                     .check();
         if (!problem.isEmpty()) throw UsageError{problem};
     } else if (device && !given(parser, "format")) {
-        if (const PageFormat* f = find_format_by_name(QString::fromUtf8(device->format.data(), qsizetype(device->format.size()))))
+        if (const PageFormat* f = device_page_format(device->format, false))
             host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     read_book_request(parser, book_format(host), options.book);

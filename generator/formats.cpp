@@ -1,6 +1,7 @@
 #include "formats.h"
 
 #include <QBuffer>
+#include <algorithm>
 
 #include "generator/settings.h"
 #include "jpeg/bmptojpg.h"
@@ -153,6 +154,25 @@ const PageFormat* find_typeset_format(const QString& extension) {
 }
 const PageFormat* find_typeset_format_by_name(const QString& name) {
     return page_or_book(kTypesetFormats, name, by_name);
+}
+
+std::vector<const PageFormat*> listed_formats() {
+    std::vector<const PageFormat*> listed;
+    for (std::span<const PageFormat> table : {page_formats(), typeset_page_formats(), book_formats()})
+        for (const PageFormat& f : table)
+            if (std::none_of(listed.begin(), listed.end(),
+                             [&](const PageFormat* l) { return QStringView(l->extension) == QStringView(f.extension); }))
+                listed.push_back(&f);
+    return listed;
+}
+
+bool classic_format(const QString& extension) { return find_format(extension) != nullptr; }
+
+const PageFormat* device_page_format(std::string_view device_format, bool typeset) {
+    const QString name = QString::fromLatin1(device_format.data(), qsizetype(device_format.size()));
+    if (!typeset) return find_format_by_name(name);
+    const PageFormat* own = find_typeset_format_by_name(name);
+    return own ? own : find_typeset_format_by_name(QStringLiteral("png"));
 }
 
 }  // namespace pagiro

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace pagiro {
 
@@ -66,6 +68,16 @@ std::span<const PageFormat> typeset_page_formats();
 // The book formats (xtc, xtch, cbz): one file per text, classic or typeset pages
 // inside. Lists of formats show them after the page formats.
 std::span<const PageFormat> book_formats();
+// Every format a run can write, once each by extension, as the window lists them:
+// the classic pages' first, in their order, then those only typeset pages are
+// written in, then the books.
+std::vector<const PageFormat*> listed_formats();
+// Whether classic pages can be written in the format of this extension (a book's too).
+bool classic_format(const QString& extension);
+// The format a device's pages are written in: its own (`device_format`, a name
+// such as "jpg" or "xtch") where the layout's pages can be; otherwise PNG for
+// typeset pages and nothing for classic ones.
+const PageFormat* device_page_format(std::string_view device_format, bool typeset);
 // The format of this extension (".jpg", or a book's ".xtch"); nothing for any other text.
 const PageFormat* find_format(const QString& extension);
 // The format of this command-line name ("jpg", ".jpg", "xtch", any case).

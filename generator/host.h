@@ -111,7 +111,7 @@ public:
     // is, writes nothing more and shows no summary.
     virtual bool abandoned() const { return false; }
     // Whether a run that reaches the end of its text removes the page files an
-    // earlier run left past its last page. The window never does; it only says so.
+    // earlier run left past its last page; otherwise the summary only says so.
     virtual bool clean_stale_pages() const { return false; }
     // Whether the output folder is already held for this run by its caller (a batch
     // writing several book files side by side into it): the run then neither takes

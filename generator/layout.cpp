@@ -24,24 +24,26 @@ std::optional<double> estimate_pages(const PageStyle& style, std::int64_t text_l
     return pages;
 }
 
-std::vector<LaidOutPage> paginate(std::u16string_view text, const PageStyle& style, bool drop_empty_lines) {
-    std::vector<LaidOutPage> pages;
-    std::int32_t i = 1;
+LaidOutPage lay_out_page(std::u16string_view text, const PageStyle& style, bool drop_empty_lines, std::int32_t& i) {
+    LaidOutPage page;
     const auto length = static_cast<std::int64_t>(text.size());
     std::u16string line;
     auto always = [] { return true; };
     auto nothing = [] {};
-    while (i <= length) {
-        LaidOutPage page;
-        double n = 0;
-        while (n < style.lpp && i <= length) {
-            build_line(text, i, style.cpl, line, always, nothing);
-            if (line.empty() && drop_empty_lines) continue;
-            page.lines.push_back(line);
-            n += 1;
-        }
-        pages.push_back(std::move(page));
+    double n = 0;
+    while (n < style.lpp && i <= length) {
+        build_line(text, i, style.cpl, line, always, nothing);
+        if (line.empty() && drop_empty_lines) continue;
+        page.lines.push_back(line);
+        n += 1;
     }
+    return page;
+}
+
+std::vector<LaidOutPage> paginate(std::u16string_view text, const PageStyle& style, bool drop_empty_lines) {
+    std::vector<LaidOutPage> pages;
+    std::int32_t i = 1;
+    while (i <= static_cast<std::int64_t>(text.size())) pages.push_back(lay_out_page(text, style, drop_empty_lines, i));
     return pages;
 }
 

@@ -67,6 +67,11 @@ struct LaidOutPage {
     std::vector<std::u16string> lines;  // the kept lines, slot 0 first
 };
 
+// Lays out the page that starts at 1-based text position `i` and advances `i` to
+// the start of the next one, as a run that is not stopped does. Requires
+// style.fits() and i <= text length.
+LaidOutPage lay_out_page(std::u16string_view text, const PageStyle& style, bool drop_empty_lines, std::int32_t& i);
+
 // Lays the whole text out into pages, as a run that is never stopped would.
 // Requires style.fits().
 std::vector<LaidOutPage> paginate(std::u16string_view text, const PageStyle& style, bool drop_empty_lines);

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <cmath>
 
+#include "generator/estimate.h"
 #include "generator/page_limits.h"
 #include "generator/page_pipeline.h"
 #include "platform/numbers.h"
@@ -90,16 +91,6 @@ typeset::PngKind png_kind_of(const RunSettings& s) {
     if (s.typeset.grey_levels == 2 || (s.typeset.mono && black_and_white)) return typeset::PngKind::grey1;
     if (s.typeset.grey_levels == 4) return typeset::PngKind::grey2;
     return typeset::PngKind::grey8;
-}
-
-// Roughly the characters a page holds over the text: a full box of em-wide
-// characters at the line pitch, as the classic estimate counts a full grid.
-std::optional<double> typeset_estimate(const typeset::Style& style, qsizetype length) {
-    const double em = style.font_pixels();
-    const double per_line = std::floor(style.box_width() / em);
-    const double lines = std::floor((style.box_height() - em) / (em * style.line_spacing)) + 1;
-    if (per_line < 1 || lines < 1) return std::nullopt;
-    return std::floor(static_cast<double>(length) / (per_line * lines));
 }
 
 void read_book_settings(RunSettings& s, const BookRequest& request);

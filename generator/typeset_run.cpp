@@ -6,32 +6,17 @@
 
 #include "book/contents_page.h"
 #include "generator/book_run.h"
+#include "generator/page_maker.h"
 #include "generator/page_pipeline.h"
 #include "generator/page_writer.h"
 #include "generator/run_state.h"
 #include "layout/dump.h"
-#include "layout/qt_measurer.h"
-#include "layout/typeset.h"
 #include "platform/file_names.h"
 #include "platform/page_file.h"
 #include "platform/pump.h"
-#include "render/page_renderer.h"
 
 namespace pagiro {
 namespace {
-
-QRgb rgb_of(std::uint32_t bgr) { return qRgb(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
-
-typeset::RenderOptions render_options(const RunSettings& s) {
-    typeset::RenderOptions o;
-    o.text = rgb_of(s.text_colour);
-    o.background = rgb_of(s.background_colour);
-    // Grey pages are drawn in grey where the encoder takes them; the others take colour pixels.
-    o.colour = !s.page_encoding().takes_grey || s.png_kind == typeset::PngKind::colour;
-    o.antialias = !s.typeset.mono;
-    o.ink_weight = s.typeset.ink_weight;
-    return o;
-}
 
 QString text_of(const typeset::Page& page) {
     QString text;
@@ -46,26 +31,25 @@ void write_dump(const QString& path, const QByteArray& dump) {
                          QStringLiteral("cannot write the layout dump %1: %2").arg(path, QString::fromLocal8Bit(error.c_str())));
 }
 
-std::vector<ChapterPage> chapter_pages(const typeset::Typesetter& setter) {
+std::vector<ChapterPage> chapter_pages(const std::vector<typeset::Chapter>& found) {
     std::vector<ChapterPage> chapters;
-    for (const typeset::Chapter& c : setter.chapters()) chapters.push_back({c.title, c.page});
+    for (const typeset::Chapter& c : found) chapters.push_back({c.title, c.page});
     return chapters;
 }
 
 }  // namespace
 
 int gentpok::count_typeset_pages(const RunSettings& s, std::vector<ChapterPage>* chapters) {
-    typeset::QtMeasurer measurer(s.typeset.style);
-    typeset::Typesetter counter(s.text, s.typeset.style, measurer, s.chapter_rule);
-    while (mk::runflag != 0 && counter.next_page()) pump();
-    if (chapters) *chapters = chapter_pages(counter);
-    return mk::runflag != 0 ? counter.pages_done() : 0;
+    std::vector<typeset::Chapter> found;
+    const int pages = pagiro::count_typeset_pages(s, [] { return mk::runflag != 0; }, [] { pump(); }, &found);
+    if (chapters) *chapters = chapter_pages(found);
+    return pages;
 }
 
 void gentpok::wtypeset(const RunSettings& s) {
     const RunScope scope(run_, s);
     const typeset::Style& style = s.typeset.style;
-    typeset::QtMeasurer measurer(style);
+    TypesetPages pages(s);
     // Laid out ahead when the footer shows the total or the book lists its chapters.
     const bool footer_total = style.footer == typeset::FooterKind::page_number;
     const bool listing = s.book && s.book->contents;
@@ -73,13 +57,11 @@ void gentpok::wtypeset(const RunSettings& s) {
     const int text_pages = footer_total || listing ? count_typeset_pages(s, &ahead) : 0;
     std::vector<typeset::Page> contents;
     if (listing) {
-        const auto set = [&](int count) { return typeset_contents(contents_entries(ahead, count), style, measurer); };
+        const auto set = [&](int count) { return typeset_contents(contents_entries(ahead, count), style, pages.measurer()); };
         contents = set(static_cast<int>(set(0).size()));
     }
     const int total = footer_total ? text_pages + static_cast<int>(contents.size()) : 0;
 
-    typeset::Typesetter setter(s.text, style, measurer, s.chapter_rule);
-    typeset::PageRenderer renderer(style, render_options(s));
     const bool dumping = !s.typeset.dump_layout.isEmpty();
     QByteArray dump;
     std::optional<BookBinder> binder;
@@ -89,7 +71,7 @@ void gentpok::wtypeset(const RunSettings& s) {
     const auto make_page = [&](const typeset::Page& page, int number) {
         PageFile file = showstat(s);
         host_.set_page_text(text_of(page));
-        QImage image = renderer.render(page, {number, total});
+        QImage image = pages.draw(page, number, total);
         if (dumping) dump += typeset::dump_page(page, number);
         if (host_.abandoned()) return false;
         if (binder)
@@ -105,7 +87,7 @@ void gentpok::wtypeset(const RunSettings& s) {
         // A failed write ends the run at once, as in the classic run.
         while (mk::runflag != 0 && !pipeline.failed()) {
             pump();
-            std::optional<typeset::Page> page = setter.next_page();
+            std::optional<typeset::Page> page = pages.next();
             if (!page) break;
             if (!make_page(*page, ++number)) return;
             // The contents pages follow the first page.
@@ -120,7 +102,7 @@ void gentpok::wtypeset(const RunSettings& s) {
     }
     if (host_.abandoned()) return;
     if (dumping) write_dump(s.typeset.dump_layout, dump);
-    if (binder) bind_book(binder, chapter_pages(setter), static_cast<int>(contents.size()));
+    if (binder) bind_book(binder, chapter_pages(pages.chapters()), static_cast<int>(contents.size()));
     finish_run(s);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What a run needs beyond the classic settings to make typeset pages, and the
-// choice between the two layouts. The window does not offer these yet, so its
-// runs stay classic; the command line fills them in.
+// choice between the two layouts. The command line fills them in from its
+// options, the window from its side panel.
 #include <QString>
 #include <optional>
 
@@ -14,6 +14,22 @@ enum class LayoutMode {
     classic,  // the fixed character grid of the player pages, byte for byte as always
     typeset,  // measured text, Chinese line breaking, justified lines, antialiased
 };
+
+// The page typeset pages get when nothing else is said, on the command line and
+// in the window alike (the face is typeset::default_family).
+inline constexpr int kTypesetPageWidth = 480;
+inline constexpr int kTypesetPageHeight = 800;
+inline constexpr double kTypesetPoints = 16;
+
+// What each typeset setting may be, wherever it is given.
+struct SettingBounds {
+    double low, high;
+};
+inline constexpr SettingBounds kMarginBounds{0, 10000};         // pixels
+inline constexpr SettingBounds kLineSpacingBounds{0.5, 10};     // font sizes
+inline constexpr SettingBounds kParagraphSpacingBounds{0, 10};  // ems
+inline constexpr SettingBounds kIndentBounds{0, 10};            // ems
+inline constexpr SettingBounds kInkWeightBounds{0.1, 10};
 
 struct TypesetRequest {
     // Margins, spacing, headings and footer. The page size, face and font size
@@ -36,7 +52,7 @@ struct BookRequest {
     QString page_format = QStringLiteral("png");  // a comic book's pages: png or jpg
 };
 
-// The settings the window has no controls for yet.
+// The layout and the settings that go with it beyond the classic controls.
 struct PageOptions {
     LayoutMode layout = LayoutMode::classic;
     TypesetRequest typeset;

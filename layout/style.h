@@ -37,6 +37,8 @@ struct Style {
 
     // Empty when the style can lay out text, else what is wrong, in plain English.
     QString check() const;
+
+    bool operator==(const Style&) const = default;
 };
 
 // The face setup gives typeset pages, and the one tried when it is missing.

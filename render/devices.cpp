@@ -38,6 +38,8 @@ bool same_name(std::string_view a, std::string_view b) {
 
 std::span<const DevicePreset> device_presets() { return presets; }
 
+int page_grey_levels(const DevicePreset& d) { return d.grey_levels == 2 || d.grey_levels == 4 ? d.grey_levels : 256; }
+
 const DevicePreset* find_device(std::string_view name) {
     const auto it = std::find_if(presets.begin(), presets.end(), [&](const DevicePreset& p) { return same_name(p.name, name); });
     return it == presets.end() ? nullptr : &*it;

@@ -18,6 +18,9 @@ struct DevicePreset {
 };
 
 std::span<const DevicePreset> device_presets();
+// The grey levels its pages are made for: 2 or 4 where the screen shows only
+// those, else 256 (a 16-level screen takes 8-bit grey pages).
+int page_grey_levels(const DevicePreset& device);
 // Nothing when no preset has that name (letter case ignored).
 const DevicePreset* find_device(std::string_view name);
 // The table as the command line prints it, one preset a line.

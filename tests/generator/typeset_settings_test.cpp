@@ -3,6 +3,7 @@
 // the estimate that sizes the page numbers, and what is refused before a page is made.
 #include <gtest/gtest.h>
 
+#include "generator/estimate.h"
 #include "generator/formats.h"
 #include "generator/settings.h"
 #include "test_support.h"
@@ -178,4 +179,36 @@ TEST_F(TypesetSettings, ABookIsNamedAfterItsTitleAndCountsItsPagesFromOne) {
     EXPECT_EQ(read().book->page_format, find_typeset_format_by_name("jpg"));
     options.book.page_format = "gif";
     EXPECT_NE(failure().find("must be png or jpg"), std::string::npos) << failure();
+}
+
+// A device's own format where the layout's pages can be written in it (a book
+// holds either); otherwise PNG for typeset pages and none for classic ones.
+TEST(DeviceFormats, TheDevicesOwnWhereTheLayoutCanWriteIt) {
+    const auto extension = [](const PageFormat* f) { return f ? QString::fromUtf16(f->extension) : QString(); };
+    EXPECT_EQ(extension(device_page_format("jpg", true)), ".jpg");
+    EXPECT_EQ(extension(device_page_format("xtch", true)), ".xtch");
+    EXPECT_EQ(extension(device_page_format("tiff", true)), ".png");
+    EXPECT_EQ(extension(device_page_format("png", true)), ".png");
+    EXPECT_EQ(extension(device_page_format("jpg", false)), ".jpg");
+    EXPECT_EQ(extension(device_page_format("png", false)), QString());
+    EXPECT_EQ(extension(device_page_format("xtch", false)), ".xtch");
+}
+
+// The window's label counts as the run does, from the control texts as typed.
+TEST_F(TypesetSettings, TheLabelsEstimateIsTheRunsAndNothingForPagesThatCannotBe) {
+    options.typeset.style.margin_top = 100;
+    options.typeset.style.line_spacing = 1.8;
+    const RunSettings s = read();
+    const qsizetype length = host.text(Setting::s_text).size();
+    const auto label = [&](const char* height, const char* size, const char* width) {
+        return typeset_estpages(height, size, width, "Noto Serif CJK SC", options.typeset, length);
+    };
+    ASSERT_TRUE(s.estimate);
+    EXPECT_EQ(label("800", "16", "480"), s.estimate);
+    EXPECT_EQ(label("８００", "16", "480"), s.estimate);  // as an input method types it
+    EXPECT_FALSE(label("800", "big", "480"));
+    EXPECT_FALSE(label("800", "0", "480"));
+    EXPECT_FALSE(label("1e12", "16", "480"));
+    options.typeset.style.margin_left = 460;
+    EXPECT_FALSE(label("800", "16", "480"));
 }

@@ -1,0 +1,34 @@
+// The README's picture of the window with its side panel open, previewing a
+// typeset page: run under a display (xvfb-run) so that the window is drawn as on
+// a desktop. Usage: window_shot TEXTFILE PNGFILE
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <cstdio>
+
+#include "app/bd.h"
+#include "app/preview.h"
+#include "app/side_panel.h"
+#include "app/window_pump.h"
+#include "window_setup.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: window_shot TEXTFILE PNGFILE\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    pagiro::install_window_services();
+    bench::NoDialogs dialogs;
+    pagiro::bd window(&dialogs);
+    if (!bench::load_text(window, argv[1], "window_shot")) return 1;
+    window.show();
+    pagiro::SidePanel& panel = *window.panel;
+    panel.set_open(true);
+    panel.layout_mode->setCurrentIndex(1);
+    panel.footer->setCurrentIndex(1);
+    QTest::qWait(100);
+    if (!QTest::qWaitFor([&] { return !panel.preview->busy(); }, 20000)) return 1;
+    QTest::qWait(200);
+    return window.grab().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+}
