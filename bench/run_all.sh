@@ -8,7 +8,8 @@
 #   - the same novel as typeset 480 x 800 8-bit grey PNG pages, ours against a
 #     Pillow script with a comparable greedy layout (bench/typeset_pillow.py);
 #   - the same novel as one XTCH book (with and without its contents pages) against
-#     the loose PNG pages of the same settings;
+#     the loose PNG pages of the same settings, and against a Pillow script packing
+#     the same pages into an XTCH book (bench/xtch_pillow.py);
 #   - the window's preview on a 30 MB novel: how soon it follows a setting change
 #     on page 1 and page 5,000, and how long typing waits for it
 #     (bench/preview_bench);
@@ -18,6 +19,7 @@
 # Usage: bench/run_all.sh [characters]   (setup is skipped when PAGIRO_NO_SETUP=1;
 # PAGIRO_BENCH_ROUNDS sets how many rounds of our runs and the floor, default 3;
 # PAGIRO_BENCH_PILLOW_PAGES stops the typeset Pillow script after that many pages;
+# PAGIRO_BENCH_BOOK_PILLOW_PAGES stops the book's Pillow script, default 500;
 # PAGIRO_BENCH_SECTIONS picks sections: any of "encoder runs typeset preview books big", default all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -220,7 +222,21 @@ for name in png xtch xtch_plain; do
       n, p, w, p/w, c, p/c, size/1e6, rss/1024;
   }'
 done
-awk -v pp="$(cat "$work/png.pages")" -v xp="$(cat "$work/xtch.pages")" \
-    -v pw="$(cut -d' ' -f1 "$work/png.time")" -v xw="$(cut -d' ' -f1 "$work/xtch.time")" 'BEGIN {
-  printf "XTCH book / PNG pages (pages per second): %.2fx   (goal: at least 1x)\n", (xp/xw)/(pp/pw);
+# The Pillow peer lays out the whole text but draws and packs only its first pages
+# (it is slow), so the two compare in pages per second.
+sync
+/usr/bin/time -f "%e %U %S" -o "$work/pil_book_time" \
+  /usr/bin/python3 bench/xtch_pillow.py "$work/novel.txt" "$work/pillow.xtch" ${PAGIRO_BENCH_BOOK_PILLOW_PAGES:-500} \
+  >"$work/pil_book.out"
+read -r pil_wall pil_user pil_sys <"$work/pil_book_time"
+awk -v p="$(cut -d' ' -f1 "$work/pil_book.out")" -v w="$pil_wall" -v c="$(echo "$pil_user + $pil_sys" | bc)" \
+    -v size="$(stat -c %s "$work/pillow.xtch")" 'BEGIN {
+  printf "%-22s %6d pages in %6.2f s = %5.1f pages/s (CPU %6.2f s = %5.1f pages/CPU-s), %7.1f MB on disk\n",
+    "Pillow XTCH script", p, w, p/w, c, p/c, size/1e6;
+}'
+awk -v pp="$(cat "$work/png.pages")" -v xp="$(cat "$work/xtch.pages")" -v np="$(cat "$work/xtch_plain.pages")" \
+    -v pw="$(cut -d' ' -f1 "$work/png.time")" -v xw="$(cut -d' ' -f1 "$work/xtch.time")" \
+    -v nw="$(cut -d' ' -f1 "$work/xtch_plain.time")" -v lp="$(cut -d' ' -f1 "$work/pil_book.out")" -v lw="$pil_wall" 'BEGIN {
+  printf "XTCH book / PNG pages (pages per second):          %.2fx   (goal: at least 1x)\n", (xp/xw)/(pp/pw);
+  printf "XTCH book --no-toc / Pillow XTCH (pages per second): %.1fx\n", (np/nw)/(lp/lw);
 }'

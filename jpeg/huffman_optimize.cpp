@@ -197,15 +197,21 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
 void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts) {
     // Symbols ordered by count, and among equal counts the higher symbol first:
     // the two smallest are the ones the linear search of OptimizeHuffmanTable finds.
-    std::array<std::int32_t, 257> code_size{};
+    // Everything works on the symbols that occur, in rising order: a small page
+    // codes a few dozen of the 257, and its tables are built for every page.
     counts[256] = 1;
+    std::array<int, 257> used;
+    int n = 0;
+    for (int v = 0; v <= 256; ++v)
+        if (counts[static_cast<std::size_t>(v)] != 0) used[static_cast<std::size_t>(n++)] = v;
+    const int leaves = n;
+
     auto before = [&counts](int a, int b) {  // a is taken before b
         const std::int32_t ca = counts[static_cast<std::size_t>(a)], cb = counts[static_cast<std::size_t>(b)];
         return ca != cb ? ca < cb : a > b;
     };
     // Binary min-heap of the symbols with a count.
-    std::array<int, 257> heap;
-    int n = 0;
+    std::array<int, 257> heap = used;
     auto sift_down = [&](int i) {
         for (;;) {
             const int l = 2 * i + 1, r = l + 1;
@@ -217,17 +223,18 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
             i = m;
         }
     };
-    for (int v = 0; v <= 256; ++v)
-        if (counts[static_cast<std::size_t>(v)] != 0) heap[static_cast<std::size_t>(n++)] = v;
     for (int i = n / 2 - 1; i >= 0; --i) sift_down(i);
 
     // Each merge hangs the two groups under a new node: a symbol's code size,
-    // the number of merges its group took part in, is its depth in that tree.
+    // the number of merges its group took part in, is its depth in that tree. The
+    // leaves are the symbols that occur (node k for used[k]); merges follow them.
     std::array<int, 2 * 257> parent;
-    parent.fill(-1);
     std::array<int, 257> node;  // the tree node of the group a symbol stands for
-    for (int v = 0; v <= 256; ++v) node[static_cast<std::size_t>(v)] = v;
-    int next_node = 257;
+    for (int k = 0; k < leaves; ++k) {
+        node[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = k;
+        parent[static_cast<std::size_t>(k)] = -1;
+    }
+    int next_node = leaves;
     while (n >= 2) {
         const int c1 = heap[0];
         heap[0] = heap[static_cast<std::size_t>(--n)];
@@ -240,27 +247,36 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
         sift_down(0);
         parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c1)])] = next_node;
         parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c2)])] = next_node;
+        parent[static_cast<std::size_t>(next_node)] = -1;
         node[static_cast<std::size_t>(c1)] = next_node++;
     }
     const int last = heap[0];
     counts[static_cast<std::size_t>(last)] = 0;
-    std::array<std::int32_t, 2 * 257> depth{};
+    std::array<std::int32_t, 2 * 257> depth;
     for (int id = next_node - 1; id >= 0; --id) {
         const int up = parent[static_cast<std::size_t>(id)];
-        if (up >= 0) depth[static_cast<std::size_t>(id)] = depth[static_cast<std::size_t>(up)] + 1;
+        depth[static_cast<std::size_t>(id)] = up >= 0 ? depth[static_cast<std::size_t>(up)] + 1 : 0;
     }
-    for (int v = 0; v <= 256; ++v) code_size[static_cast<std::size_t>(v)] = depth[static_cast<std::size_t>(v)];
+    std::array<std::int32_t, 257> code_size{};
+    for (int k = 0; k < leaves; ++k)
+        code_size[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = depth[static_cast<std::size_t>(k)];
 
     fill_counts(code_size, table);
 
-    // Symbols by code size, then by value: a counting sort over the sizes.
+    // Symbols by code size, then by value: a counting sort over the sizes of the
+    // symbols that occur, already in order of value (256, the reserved point, last).
     std::array<int, 258> start{};
-    for (int v = 0; v <= 255; ++v) ++start[static_cast<std::size_t>(code_size[static_cast<std::size_t>(v)]) + 1];
-    for (int s = 1; s <= 257; ++s) start[static_cast<std::size_t>(s)] += start[static_cast<std::size_t>(s - 1)];
+    const int coded = used[static_cast<std::size_t>(leaves - 1)] == 256 ? leaves - 1 : leaves;
+    for (int k = 0; k < coded; ++k)
+        ++start[static_cast<std::size_t>(depth[static_cast<std::size_t>(k)])];
+    int at = 0;
+    for (int& s : start) at += std::exchange(s, at);
     const int skip = start[1];  // symbols without a code
-    for (int v = 0; v <= 255; ++v) {
-        const int size = code_size[static_cast<std::size_t>(v)];
-        if (size != 0) table.Symbols[static_cast<std::size_t>(start[static_cast<std::size_t>(size)]++ - skip)] = static_cast<std::uint8_t>(v);
+    for (int k = 0; k < coded; ++k) {
+        const int size = depth[static_cast<std::size_t>(k)];
+        if (size != 0)
+            table.Symbols[static_cast<std::size_t>(start[static_cast<std::size_t>(size)]++ - skip)] =
+                static_cast<std::uint8_t>(used[static_cast<std::size_t>(k)]);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace pagiro {
@@ -95,6 +96,12 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
             x = end;
         }
     }
+    if (g.right - g.left <= Glyph::kMaskWidth && g.bottom - g.top <= Glyph::kMaskRows) {
+        g.mask_rows = std::uint8_t(g.bottom - g.top);
+        for (const Run& r : g.runs)
+            for (int x = r.dx; x < r.dx + r.length; ++x)
+                g.rows[std::size_t(r.dy - g.top)] |= std::uint16_t(1u << (x - g.left));
+    }
     return g;
 }
 
@@ -146,7 +153,14 @@ void GlyphCache::compose(QImage& image, int left, int top, const QString& line, 
     int pen = left;
     for (QChar c : line) {
         const Glyph& g = glyph(c.unicode());
-        if (pen + g.left >= 0 && pen + g.right <= w && top + g.top >= 0 && top + g.bottom <= h) {
+        const bool inside = pen + g.left >= 0 && pen + g.right <= w && top + g.top >= 0 && top + g.bottom <= h;
+        if (inside && g.mask_rows != 0) {
+            uchar* row = bits + (top + g.top) * stride + std::size_t(pen + g.left) * sizeof(QRgb);
+            for (int y = 0; y < g.mask_rows; ++y, row += stride) {
+                QRgb* p = reinterpret_cast<QRgb*>(row);
+                for (unsigned m = g.rows[std::size_t(y)]; m != 0; m &= m - 1) p[std::countr_zero(m)] = colour;
+            }
+        } else if (inside) {
             for (const Run& r : g.runs) {
                 QRgb* p = reinterpret_cast<QRgb*>(bits + (top + r.dy) * stride) + pen + r.dx;
                 std::fill_n(p, r.length, colour);

@@ -185,6 +185,11 @@ TEST_F(JpegFastPath, HeapMergeGivesTheSameTables) {
         const int used = 1 + static_cast<int>(rng() % 256);
         const int spread = trial % 3 == 0 ? 3 : trial % 3 == 1 ? 1000 : 1 << 20;  // many ties, few, skewed
         for (int i = 0; i < used; ++i) counts[rng() % 256] = 1 + static_cast<std::int32_t>(rng() % spread);
+        if (trial == 30) counts = {};  // only the reserved code point
+        if (trial == 31 || trial == 32) {  // one symbol: the smallest, then the largest
+            counts = {};
+            counts[trial == 31 ? 0 : 255] = 7;
+        }
         if (trial < 30) {  // counts that need the 16-bit limit
             std::int32_t a = 1, b = 1;
             for (int i = 0; i < 30; ++i) {

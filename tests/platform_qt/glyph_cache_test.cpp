@@ -36,6 +36,18 @@ QImage drawn(bool cached, const QString& family, double points, const QStringLis
     return surface.image().copy();
 }
 
+// Lines placed anywhere, partly off the page included.
+QImage placed(bool cached, double points, const QStringList& lines, const std::vector<QPoint>& at) {
+    PageSurface surface;
+    surface.set_size(128, 110);
+    surface.set_font("AR PL UMing CN", points);
+    surface.set_colors(0x000000, 0xFFFFFF);
+    surface.set_glyph_cache(cached);
+    surface.clear();
+    for (std::size_t k = 0; k < at.size(); ++k) surface.print(at[k].x(), at[k].y(), lines[qsizetype(k) % lines.size()]);
+    return surface.image().copy();
+}
+
 }  // namespace
 
 TEST(GlyphCache, LinesAreThePixelsQtDraws) {
@@ -51,6 +63,20 @@ TEST(GlyphCache, LinesAreThePixelsQtDraws) {
                     << family << " " << points << " pt: " << lines.join('|').toStdString();
             }
         }
+    }
+}
+
+TEST(GlyphCache, LinesAtEveryPlaceAndSizeAreThePixelsQtDraws) {
+    // Narrow characters are filled a row at a time, wide ones (large type) run by
+    // run, and those crossing an edge of the page clipped: all must match Qt.
+    std::mt19937 rng(11);
+    for (double points : {9.0, 12.0, 24.0, 30.0, 48.0}) {
+        QStringList lines;
+        for (int k = 0; k < 8; ++k) lines << random_line(rng, 1 + int(rng() % 10));
+        std::vector<QPoint> at;
+        for (int k = 0; k < 24; ++k) at.emplace_back(int(rng() % 160) - 40, int(rng() % 150) - 40);
+        EXPECT_EQ(placed(true, points, lines, at), placed(false, points, lines, at))
+            << points << " pt: " << lines.join('|').toStdString();
     }
 }
 
