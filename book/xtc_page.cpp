@@ -20,6 +20,13 @@ std::uint8_t xth_code(std::uint8_t grey) {
     return code_of_level[level];
 }
 
+std::uint8_t xtg_shown(std::uint8_t grey) { return grey < xtg_black_below ? 0 : 255; }
+
+std::uint8_t xth_shown(std::uint8_t grey) {
+    static constexpr std::uint8_t grey_of_code[4] = {255, 85, 170, 0};
+    return grey_of_code[xth_code(grey)];
+}
+
 void pack_xtg(const GreyView& page, std::uint8_t* out) {
     for (int y = 0; y < page.height; ++y) {
         const std::uint8_t* row = page.data + y * page.stride;

@@ -31,6 +31,12 @@ std::size_t xth_bitmap_size(int width, int height);
 // The code of the grey nearest to `grey` on a 2-bit page.
 std::uint8_t xth_code(std::uint8_t grey);
 
+// The grey a reader shows for `grey` once the page is packed: white or black on a
+// 1-bit page, the nearest of the four greys on a 2-bit one. The preview shows a
+// book's page through it, as the book will hold it.
+std::uint8_t xtg_shown(std::uint8_t grey);
+std::uint8_t xth_shown(std::uint8_t grey);
+
 // Pack `page` into `out`, which holds the bitmap's size; every byte is written.
 void pack_xtg(const GreyView& page, std::uint8_t* out);
 void pack_xth(const GreyView& page, std::uint8_t* out);

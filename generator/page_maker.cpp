@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "book/xtc_page.h"
+#include "generator/formats.h"
 #include "generator/page_writer.h"
 #include "layout/qt_measurer.h"
 #include "layout/typeset.h"
@@ -39,6 +41,25 @@ bool same_layout(const RunSettings& a, const RunSettings& b) {
     if (a.layout == LayoutMode::classic)
         return a.style.cpl == b.style.cpl && a.style.lpp == b.style.lpp && a.drop_empty_lines == b.drop_empty_lines;
     return a.typeset.style == b.typeset.style && a.typeset.chapter_pattern == b.typeset.chapter_pattern;
+}
+
+// A page of an e-ink book as the reader will show it: made grey as the book's
+// writer makes it, then reduced to the book's greys. Other pages are their files'.
+QImage as_bound(QImage page, const RunSettings& s) {
+    const BookKind kind = s.format ? s.format->book : BookKind::none;
+    if (kind != BookKind::xtc && kind != BookKind::xtch) return page;
+    QImage grey = page.format() == QImage::Format_Grayscale8 ? std::move(page)
+                                                             : page.convertToFormat(QImage::Format_Grayscale8);
+    std::uint8_t shown[256];
+    for (int v = 0; v < 256; ++v) {
+        const auto g = static_cast<std::uint8_t>(v);
+        shown[v] = kind == BookKind::xtc ? xtg_shown(g) : xth_shown(g);
+    }
+    for (int y = 0; y < grey.height(); ++y) {
+        std::uint8_t* row = grey.scanLine(y);
+        for (int x = 0; x < grey.width(); ++x) row[x] = shown[row[x]];
+    }
+    return grey;
 }
 
 }  // namespace
@@ -107,7 +128,10 @@ bool PageMaker::adopt(RunSettings settings, bool whole_text) {
 std::optional<MadePage> PageMaker::page(int number, const std::function<bool()>& going) {
     // The page after the one asked for is laid out too: it says whether this is the last.
     number = std::clamp(number, 1, INT_MAX - 1);
-    return settings_.layout == LayoutMode::classic ? classic_page(number, going) : typeset_page(number, going);
+    std::optional<MadePage> made =
+        settings_.layout == LayoutMode::classic ? classic_page(number, going) : typeset_page(number, going);
+    if (made) made->image = as_bound(std::move(made->image), settings_);
+    return made;
 }
 
 std::optional<MadePage> PageMaker::classic_page(int number, const std::function<bool()>& going) {

@@ -19,6 +19,7 @@
 #include "app/bd.h"
 #include "app/preview.h"
 #include "app/side_panel.h"
+#include "../book/xtc_reader.h"
 #include "fake_dialogs.h"
 #include "generator/run_state.h"
 
@@ -307,6 +308,43 @@ private slots:
         QCOMPARE(panel().page_number->value(), int(files.size()));
         QVERIFY(panel().shown_page().convertToFormat(as) == written(out, files.last(), as));
         QVERIFY(panel().page_info->text().contains(QString::number(files.size())));
+    }
+
+    // A book's page is previewed in the greys the reader shows, and its text pages
+    // are the book's pages after its contents pages.
+    void a_books_preview_is_its_page_in_the_books_greys_data() {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("xtc") << ".xtc";
+        QTest::newRow("xtch") << ".xtch";
+    }
+    void a_books_preview_is_its_page_in_the_books_greys() {
+        QFETCH(QString, format);
+        w->set_source_text(novel(8));
+        panel().set_open(true);
+        w->v_tpks->setCurrentIndex(w->v_tpks->findText(format));
+        QCOMPARE(panel().layout_mode->currentIndex(), 1);
+        w->c_tk->setText("240");
+        w->c_tg->setText("320");
+        w->c_fontsize->setEditText("12");
+        const QString out = QString::fromLatin1(QTest::currentDataTag());
+        const QStringList files = run(out);
+        QCOMPARE(files.size(), 1);
+        const test::ReadBook book = test::read_xtc(dir.filePath(out + "/" + files[0]).toStdString());
+        panel().last_page->click();
+        QVERIFY(wait_for_preview());
+        const int text_pages = panel().page_number->value();
+        const int contents_pages = int(book.pages.size()) - text_pages;
+        QVERIFY2(contents_pages >= 1, qPrintable(QString::number(contents_pages)));
+        for (int page : {1, 2, 5, text_pages}) {
+            const QImage shown = previewed(page).convertToFormat(QImage::Format_Grayscale8);
+            const test::ReadPage& bound = book.pages[std::size_t(page == 1 ? 0 : page - 1 + contents_pages)];
+            QCOMPARE(shown.size(), QSize(bound.width, bound.height));
+            bool same = true;
+            for (int y = 0; y < bound.height; ++y)
+                same &= std::equal(bound.grey.begin() + y * bound.width, bound.grey.begin() + (y + 1) * bound.width,
+                                   shown.constScanLine(y));
+            QVERIFY2(same, qPrintable(QString::number(page)));
+        }
     }
 
     void the_preview_follows_the_text_and_the_settings() {
