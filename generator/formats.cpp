@@ -5,6 +5,7 @@
 
 #include "generator/settings.h"
 #include "jpeg/bmptojpg.h"
+#include "platform/memory.h"
 #include "platform/surface.h"
 #include "platform/xygraphics.h"
 #include "render/png_writer.h"
@@ -15,6 +16,9 @@ namespace {
 constexpr std::int64_t kTwoThreadPixels = 1 << 20;
 
 QByteArray jpeg_of(const QImage& page, bool grey) {
+    // A big page's coefficients, like its pixels, are asked for in large memory pages.
+    static const bool large_arrays = (bmptojpg::SetLargeArrayHook([](void* data, std::size_t bytes) { advise_large_pages(data, bytes); }), true);
+    (void)large_arrays;
     bmptojpg encoder;
     if (grey) encoder.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
     // Large pages are few in flight (their memory bounds them), so the encoder
