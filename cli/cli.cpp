@@ -23,6 +23,7 @@
 #include "generator/page_pipeline.h"
 #include "generator/headless_host.h"
 #include "generator/run_state.h"
+#include "platform/background_picture.h"
 #include "platform/colour.h"
 #include "platform/file_names.h"
 #include "platform/folders.h"
@@ -151,6 +152,21 @@ void page_size_allowed(const HeadlessHost& host) {
     if (auto refusal = page_size_refusal(*format, number(Setting::c_tk), number(Setting::c_tg),
                                          PagePipeline::default_workers(), memory_room()))
         throw UsageError{refusal->english + QStringLiteral("; choose a smaller --width or --height")};
+}
+
+// A background picture is read on a thread of its own from here on, while the
+// fonts are found and the text is read; the run's page takes it when it is the
+// same picture for the same page size.
+void read_background_ahead(const HeadlessHost& host) {
+    const PageFormat* format = find_format(host.text(Setting::v_tpks));
+    const QString picture = host.text(Setting::c_bjtp).trimmed();
+    if (!format || format->canvas != Canvas::surface || picture.isEmpty()) return;
+    const auto side = [&](Setting s) { return std::max(1, to_i32(text_to_double(view(host.text(s))))); };
+    try {
+        load_background_picture_ahead(picture, QSize(side(Setting::c_tk), side(Setting::c_tg)));
+    } catch (const std::exception&) {
+        // A size out of range is the run's to report; nothing is read ahead.
+    }
 }
 
 class CliHost : public HeadlessHost {
@@ -575,6 +591,7 @@ int convert(const QStringList& arguments) {
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     page_size_allowed(host);
+    read_background_ahead(host);
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
     apply_typeset_options(parser, host);
 

@@ -4,18 +4,12 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
-#include <QImageReader>
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <cerrno>
-#include <fcntl.h>
-#include <filesystem>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "background_picture.h"
 #include "codepage.h"
 #include "colour.h"
 #include "file_names.h"
@@ -85,54 +79,6 @@ void PageSurface::set_size(int width, int height) {
     }
 }
 
-namespace {
-
-// What kind of file is at the path, as the reason a background picture is refused.
-QString not_a_picture_file(mode_t mode) {
-    if (S_ISDIR(mode)) return QStringLiteral("it is a folder, not a file");
-    if (S_ISFIFO(mode)) return QStringLiteral("it is a named pipe, not a file");
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return QStringLiteral("it is a device, not a file");
-    if (S_ISSOCK(mode)) return QStringLiteral("it is a socket, not a file");
-    return QStringLiteral("not a regular file");
-}
-
-// Opens the picture for reading only when it is a regular file, and asks before
-// opening: a named pipe nobody writes to would hold the run (and its stop button)
-// for ever, and a device has no picture in it. The open itself does not block
-// either, should a pipe take the file's place in between.
-bool open_picture_file(const QString& name, QFile& file, QString* error) {
-    const std::string path = bytes_of_name(name);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (error)
-            *error = errno == ENOENT || errno == ENOTDIR ? QStringLiteral("no such file")
-                                                         : QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        if (error) *error = not_a_picture_file(st.st_mode);
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (error) *error = not_a_picture_file(st.st_mode);
-        ::close(fd);
-        return false;
-    }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool PageSurface::set_background_picture(const QString& path, QString* error) {
     background_ = QImage();
     background_whole_ = QSize();
@@ -141,65 +87,11 @@ bool PageSurface::set_background_picture(const QString& path, QString* error) {
     const QString name = path.trimmed();
     background_path_ = name;
     if (name.isEmpty()) return true;
-    QFile file;
-    if (!open_picture_file(name, file, error)) return false;
-    QImageReader reader(&file);
-    // The picture is drawn at its own size from the top-left corner, so only the
-    // part the page shows is kept (a JPEG is decoded no further down than that).
-    const QSize whole = reader.size();
-    QSize kept = whole;
-    if (whole.isValid()) {
-        kept = whole.boundedTo(image_.size());
-        if (kept != whole) reader.setClipRect(QRect(QPoint(0, 0), kept));
-        // Qt's reader refuses pictures past a fixed size (256 MB); what bounds them
-        // here is the memory this process may still take.
-        const std::uint64_t needed = picture_load_bytes(
-            std::uint64_t(whole.width()), std::uint64_t(whole.height()), std::uint64_t(kept.width()),
-            std::uint64_t(kept.height()), reader.supportsOption(QImageIOHandler::ClipRect));
-        if (const std::optional<MemoryRoom> room = memory_room(); room && needed > room->bytes) {
-            if (error)
-                *error = QStringLiteral("the picture is %1 x %2 pixels; reading it needs about %3 MB of memory and "
-                                        "only %4 MB is available")
-                             .arg(whole.width())
-                             .arg(whole.height())
-                             .arg((needed >> 20) + 1)
-                             .arg(room->bytes >> 20);
-            return false;
-        }
-        reader.setAllocationLimit(0);
-    }
-    // A reader decodes into a picture of its own size and format when it is given
-    // one; made here, a big one is asked for in large memory pages like a page.
-    QImage picture;
-    if (const QSize size = reader.clipRect().isValid() ? reader.clipRect().size() : whole;
-        size.isValid() && reader.imageFormat() != QImage::Format_Invalid) {
-        picture = QImage(size, reader.imageFormat());
-        if (!picture.isNull()) advise_large_pages(picture.bits(), std::size_t(picture.sizeInBytes()));
-    }
-    if (!reader.read(&picture)) picture = QImage();
-    if (picture.isNull()) {
-        if (error) *error = QStringLiteral("not a picture that can be read (%1)").arg(reader.errorString());
-        return false;
-    }
-    if (picture.width() > image_.width() || picture.height() > image_.height())
-        picture = picture.copy(QRect(QPoint(0, 0), picture.size().boundedTo(image_.size())));
-    background_ = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                    : QImage::Format_RGB32);
-    if (background_.isNull()) {
-        if (error) *error = QStringLiteral("not enough memory for the picture");
-        return false;
-    }
-    background_whole_ = whole.isValid() ? whole : background_.size();
+    std::optional<BackgroundPicture> picture = load_background_picture(name, image_.size(), error);
+    if (!picture) return false;
+    background_ = std::move(picture->shown);
+    background_whole_ = picture->whole;
     return true;
-}
-
-std::uint64_t picture_load_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t kept_width,
-                                 std::uint64_t kept_height, bool reads_part) {
-    // What the reader decodes (the whole picture, unless it can stop at the part
-    // kept) at four bytes a pixel, the kept part once more while it is cut out or
-    // converted to the page's format, and the reader's rows of the whole width.
-    const std::uint64_t decoded = reads_part ? kept_width * kept_height : width * height;
-    return 4 * decoded + 4 * kept_width * kept_height + 16 * width;
 }
 
 void PageSurface::set_font(const QString& family, double points) {

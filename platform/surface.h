@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "background_picture.h"
 #include "glyph_cache.h"
 #include "pixel_view.h"
 
@@ -35,12 +36,6 @@ QFont page_font(const QString& family, double points,
 
 // A read-only view of a Format_RGB32 picture's pixels, without a copy.
 PixelView view_of(const QImage& image);
-
-// The memory that loading a width × height background picture takes at its peak
-// when only its kept_width × kept_height top-left part is kept; `reads_part`: the
-// picture's reader decodes no more than that part.
-std::uint64_t picture_load_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t kept_width,
-                                 std::uint64_t kept_height, bool reads_part);
 
 class PageSurface {
 public:

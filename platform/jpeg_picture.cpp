@@ -1,0 +1,132 @@
+#include "jpeg_picture.h"
+
+#include <QImageReader>
+#include <csetjmp>
+#include <cstring>
+#include <jpeglib.h>
+#include <vector>
+
+#include "memory.h"
+
+namespace pagiro {
+
+// libjpeg reports a fatal error by calling error_exit, which must not return: it
+// jumps back to the call that was in progress. Only plain C data lives between
+// the setjmp and the calls into the library.
+struct JpegPictureReader::State {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    std::jmp_buf failed{};
+    bool created = false;
+};
+
+namespace {
+
+void jump_back(j_common_ptr info) {
+    auto* state = static_cast<JpegPictureReader::State*>(info->client_data);
+    std::longjmp(state->failed, 1);
+}
+
+// Warnings (data past the end, a damaged stretch) go unreported as in Qt's reader,
+// which shows the picture decoded as far as it goes.
+void no_message(j_common_ptr) {}
+
+// The colour spaces whose pixels come out as Qt gives them; a CMYK picture (and
+// Adobe's inverted CMYK) Qt converts in its own way.
+bool same_as_qt(const jpeg_decompress_struct& info) {
+    switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE: return info.num_components == 1;
+    case JCS_YCbCr:
+    case JCS_RGB: return info.num_components == 3;
+    default: return false;
+    }
+}
+
+// A reader that turns pictures by their camera's note would give other pixels.
+bool qt_turns_pictures() {
+    static const bool turns = QImageReader().autoTransform();
+    return turns;
+}
+
+}  // namespace
+
+JpegPictureReader::JpegPictureReader(std::FILE* file) : state_(std::make_unique<State>()) {
+    if (!file || !looks_like_jpeg(file) || qt_turns_pictures()) return;
+    State& s = *state_;
+    s.info.err = jpeg_std_error(&s.errors);
+    s.errors.error_exit = jump_back;
+    s.errors.output_message = no_message;
+    s.info.client_data = &s;
+    if (setjmp(s.failed)) return;
+    jpeg_create_decompress(&s.info);
+    s.created = true;
+    jpeg_stdio_src(&s.info, file);
+    if (jpeg_read_header(&s.info, TRUE) != JPEG_HEADER_OK) return;
+    if (!same_as_qt(s.info) || s.info.image_width == 0 || s.info.image_height == 0) return;
+    // Qt's reader leaves the transform, the upsampling and the smoothing of a
+    // progressive picture at the library's defaults; so do we.
+    s.info.out_color_space = JCS_EXT_BGRX;
+    size_ = QSize(int(s.info.image_width), int(s.info.image_height));
+    readable_ = true;
+}
+
+JpegPictureReader::~JpegPictureReader() {
+    if (state_->created) jpeg_destroy_decompress(&state_->info);
+}
+
+namespace {
+
+// Decodes rows 0 .. part_height - 1 into `rows`; whole rows go through `spare`
+// (one row of the whole width) when the part is narrower than the picture.
+bool decode_rows(JpegPictureReader::State& s, unsigned char* first_row, std::ptrdiff_t stride, int part_width,
+                 int part_height, unsigned char* spare) {
+    if (setjmp(s.failed)) return false;
+    jpeg_start_decompress(&s.info);
+    constexpr int kBatch = 16;
+    JSAMPROW rows[kBatch];
+    while (int(s.info.output_scanline) < part_height) {
+        const int y = int(s.info.output_scanline);
+        if (spare) {
+            rows[0] = spare;
+            if (jpeg_read_scanlines(&s.info, rows, 1) != 1) return false;
+            std::memcpy(first_row + stride * y, spare, std::size_t(part_width) * 4);
+            continue;
+        }
+        const int n = std::min(kBatch, part_height - y);
+        for (int k = 0; k < n; ++k) rows[k] = first_row + stride * (y + k);
+        if (jpeg_read_scanlines(&s.info, rows, JDIMENSION(n)) == 0) return false;
+    }
+    jpeg_abort_decompress(&s.info);
+    return true;
+}
+
+}  // namespace
+
+QImage JpegPictureReader::read(QSize part) {
+    if (!readable_ || part.isEmpty() || part.width() > size_.width() || part.height() > size_.height()) return {};
+    readable_ = false;
+    QImage picture(part, QImage::Format_RGB32);
+    if (picture.isNull()) return {};
+    advise_large_pages(picture.bits(), std::size_t(picture.sizeInBytes()));
+    std::vector<unsigned char> spare;
+    if (part.width() < size_.width()) {
+        try {
+            spare.resize(std::size_t(size_.width()) * 4);
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
+    }
+    if (!decode_rows(*state_, picture.bits(), picture.bytesPerLine(), part.width(), part.height(),
+                     spare.empty() ? nullptr : spare.data()))
+        return {};
+    return picture;
+}
+
+bool looks_like_jpeg(std::FILE* file) {
+    unsigned char start[3] = {};
+    const bool jpeg = std::fread(start, 1, 3, file) == 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF;
+    std::rewind(file);
+    return jpeg;
+}
+
+}  // namespace pagiro

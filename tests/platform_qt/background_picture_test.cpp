@@ -1,0 +1,210 @@
+#include "platform/background_picture.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "jpeg_samples.h"
+#include "platform/file_names.h"
+#include "platform/jpeg_picture.h"
+#include "qt_app.h"
+
+namespace pagiro {
+namespace {
+
+using test::busy_picture;
+using test::JpegKind;
+using test::write_jpeg;
+
+// The picture as Qt's reader gives it, in the page's pixel format.
+QImage as_qt_reads(const QString& path) {
+    QImageReader reader(path);
+    return reader.read().convertToFormat(QImage::Format_RGB32);
+}
+
+// Our reader's top-left `part` of the file.
+QImage as_we_read(const QString& path, QSize part, bool* readable = nullptr) {
+    std::FILE* file = std::fopen(bytes_of_name(path).c_str(), "rb");
+    if (!file) return {};
+    JpegPictureReader reader(file);
+    if (readable) *readable = reader.readable();
+    QImage picture = reader.readable() ? reader.read(part.isValid() ? part : reader.size()) : QImage();
+    std::fclose(file);
+    return picture;
+}
+
+const JpegKind kKinds[] = {
+    {"4:2:0"},
+    {"4:4:4", 1, 1},
+    {"4:2:2", 2, 1},
+    {"4:4:0", 1, 2},
+    {"4:1:1", 4, 1},
+    {"grey", 1, 1, JpegKind::grey},
+    {"rgb", 1, 1, JpegKind::rgb},
+    {"progressive 4:2:0", 2, 2, JpegKind::ycbcr, true},
+    {"progressive grey", 1, 1, JpegKind::grey, true},
+    {"arithmetic 4:2:2", 2, 1, JpegKind::ycbcr, false, true},
+    {"restart markers 4:2:0", 2, 2, JpegKind::ycbcr, false, false, 1},
+    {"low quality 4:2:0", 2, 2, JpegKind::ycbcr, false, false, 0, 20},
+};
+
+TEST(JpegPicture, ReadsEveryKindOfPictureExactlyAsQtsReaderDoes) {
+    QTemporaryDir dir;
+    // Sizes on and off the 16-pixel blocks, and a picture of one pixel.
+    const QSize sizes[] = {{64, 48}, {67, 29}, {1, 1}, {17, 130}};
+    for (const JpegKind& kind : kKinds)
+        for (const QSize size : sizes) {
+            SCOPED_TRACE(std::string(kind.name) + " " + std::to_string(size.width()) + "x" +
+                         std::to_string(size.height()));
+            const QString path = dir.filePath("p.jpg");
+            ASSERT_TRUE(write_jpeg(path, busy_picture(size.width(), size.height()), kind));
+            bool readable = false;
+            const QImage ours = as_we_read(path, QSize(), &readable);
+            ASSERT_TRUE(readable);
+            ASSERT_EQ(ours.format(), QImage::Format_RGB32);
+            EXPECT_EQ(ours, as_qt_reads(path));
+        }
+}
+
+TEST(JpegPicture, ThePartKeptIsThePictureCutAsQtsReaderCutsIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.jpg");
+    for (const JpegKind& kind : {kKinds[0], kKinds[2], kKinds[7]}) {
+        SCOPED_TRACE(kind.name);
+        ASSERT_TRUE(write_jpeg(path, busy_picture(150, 90, 7), kind));
+        const QImage whole = as_qt_reads(path);
+        for (const QSize part : {QSize(150, 37), QSize(41, 90), QSize(33, 17), QSize(150, 90), QSize(1, 1)}) {
+            SCOPED_TRACE(std::to_string(part.width()) + "x" + std::to_string(part.height()));
+            EXPECT_EQ(as_we_read(path, part), whole.copy(QRect(QPoint(0, 0), part)));
+            // What the page is given is what Qt's reader gives when asked for that part.
+            QImageReader clipped(path);
+            clipped.setClipRect(QRect(QPoint(0, 0), part));
+            EXPECT_EQ(as_we_read(path, part), clipped.read().convertToFormat(QImage::Format_RGB32));
+        }
+        // Nothing outside the picture, nothing empty.
+        EXPECT_TRUE(as_we_read(path, QSize(151, 90)).isNull());
+        EXPECT_TRUE(as_we_read(path, QSize(0, 5)).isNull());
+    }
+}
+
+TEST(JpegPicture, LeavesWhatItDoesNotDecodeAsQtDoesToQtsReader) {
+    QTemporaryDir dir;
+    const QString cmyk = dir.filePath("cmyk.jpg");
+    ASSERT_TRUE(write_jpeg(cmyk, busy_picture(40, 30), {"cmyk", 1, 1, JpegKind::cmyk}));
+    const QString png = dir.filePath("p.png");
+    ASSERT_TRUE(busy_picture(40, 30).save(png));
+    const QString broken = dir.filePath("broken.jpg");
+    {
+        QFile f(broken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\xFF\xD8\xFF\xE0 not really a jpeg");
+    }
+    for (const QString& path : {cmyk, png, broken}) {
+        bool readable = true;
+        EXPECT_TRUE(as_we_read(path, QSize(10, 10), &readable).isNull()) << path.toStdString();
+        EXPECT_FALSE(readable) << path.toStdString();
+    }
+    // Through the loader, the CMYK picture is Qt's, pixel for pixel; the broken one
+    // is refused with Qt's reason.
+    QString error;
+    const std::optional<BackgroundPicture> loaded = load_background_picture(cmyk, QSize(100, 100), &error);
+    ASSERT_TRUE(loaded) << error.toStdString();
+    EXPECT_EQ(loaded->shown, as_qt_reads(cmyk));
+    EXPECT_EQ(loaded->whole, QSize(40, 30));
+    EXPECT_FALSE(load_background_picture(broken, QSize(100, 100), &error));
+    EXPECT_TRUE(error.startsWith("not a picture that can be read")) << error.toStdString();
+}
+
+// A file cut short or damaged half-way shows as far as it decodes, as Qt shows it.
+TEST(JpegPicture, ADamagedPictureShowsWhatQtShows) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.jpg");
+    ASSERT_TRUE(write_jpeg(path, busy_picture(96, 96, 3), {"4:2:0"}));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    const QString cut = dir.filePath("cut.jpg"), damaged = dir.filePath("damaged.jpg");
+    QFile c(cut), d(damaged);
+    ASSERT_TRUE(c.open(QIODevice::WriteOnly) && d.open(QIODevice::WriteOnly));
+    c.write(bytes.left(bytes.size() * 2 / 3));
+    c.close();
+    for (qsizetype k = bytes.size() / 2; k < bytes.size() / 2 + 40; ++k) bytes[k] = char(0x5A);
+    d.write(bytes);
+    d.close();
+    for (const QString& p : {cut, damaged}) {
+        SCOPED_TRACE(p.toStdString());
+        QString error;
+        const std::optional<BackgroundPicture> loaded = load_background_picture(p, QSize(96, 96), &error);
+        ASSERT_TRUE(loaded) << error.toStdString();
+        EXPECT_EQ(loaded->shown, as_qt_reads(p));
+    }
+}
+
+void set_modified(const QString& path, time_t seconds) {
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, bytes_of_name(path).c_str(), times, 0), 0);
+}
+
+TEST(BackgroundPicture, APictureReadAheadIsTakenOnlyForTheSameFileAndPageSize) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.jpg");
+    const QImage first = busy_picture(80, 60, 1), second = busy_picture(80, 60, 2);
+    ASSERT_TRUE(write_jpeg(path, first, {"4:2:0"}));
+    set_modified(path, 1000000);
+    const QImage first_read = as_qt_reads(path);
+
+    // Read ahead and taken: the same pixels as a load of its own.
+    load_background_picture_ahead(" " + path + " ", QSize(50, 40));
+    QString error;
+    std::optional<BackgroundPicture> p = load_background_picture(path, QSize(50, 40), &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_EQ(p->shown, first_read.copy(0, 0, 50, 40));
+    EXPECT_EQ(p->whole, QSize(80, 60));
+
+    // Another page size: the picture is cut for the page asked for.
+    load_background_picture_ahead(path, QSize(50, 40));
+    p = load_background_picture(path, QSize(70, 20), &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_EQ(p->shown, first_read.copy(0, 0, 70, 20));
+
+    // The file written again after it was read ahead: the new picture shows.
+    load_background_picture_ahead(path, QSize(50, 40));
+    ASSERT_TRUE(write_jpeg(path, second, {"4:2:0"}));
+    set_modified(path, 2000000);
+    p = load_background_picture(path, QSize(50, 40), &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_EQ(p->shown, as_qt_reads(path).copy(0, 0, 50, 40));
+    EXPECT_NE(p->shown, first_read.copy(0, 0, 50, 40));
+
+    // A picture read ahead is used once; the next load reads the file again.
+    load_background_picture_ahead(path, QSize(50, 40));
+    ASSERT_TRUE(load_background_picture(path, QSize(50, 40), &error));
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_FALSE(load_background_picture(path, QSize(50, 40), &error));
+    EXPECT_EQ(error, "no such file");
+}
+
+TEST(BackgroundPicture, AFailedReadAheadLeavesTheReasonToTheLoad) {
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("missing.jpg");
+    load_background_picture_ahead(missing, QSize(50, 40));
+    QString error;
+    EXPECT_FALSE(load_background_picture(missing, QSize(50, 40), &error));
+    EXPECT_EQ(error, "no such file");
+
+    // A picture that is not a JPEG is not read ahead, and loads all the same.
+    const QString png = dir.filePath("p.png");
+    ASSERT_TRUE(busy_picture(30, 20).save(png));
+    load_background_picture_ahead(png, QSize(50, 40));
+    const std::optional<BackgroundPicture> p = load_background_picture(png, QSize(50, 40), &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_EQ(p->shown, busy_picture(30, 20));
+}
+
+}  // namespace
+}  // namespace pagiro
