@@ -56,6 +56,7 @@ QImage fresh_page(QSize size) {
 
 PageSurface::PageSurface()
     : font_(page_font(QString(), 9)), text_colour_(Qt::black), background_colour_(Qt::white) {
+    cell_height_ = std::max(1, QFontMetrics(font_).height());
     set_size(128, 110);
 }
 
@@ -63,6 +64,7 @@ PageSurface::~PageSurface() { finish_drawing(); }
 
 void PageSurface::set_size(int width, int height) {
     finish_drawing();
+    take_back_background();
     image_ = fresh_page(QSize(std::max(width, 1), std::max(height, 1)));
     blank_ = QImage();
     blank_valid_ = false;
@@ -80,6 +82,7 @@ void PageSurface::set_size(int width, int height) {
 }
 
 bool PageSurface::set_background_picture(const QString& path, QString* error) {
+    lent_ = false;
     background_ = QImage();
     background_whole_ = QSize();
     blank_ = QImage();
@@ -96,6 +99,7 @@ bool PageSurface::set_background_picture(const QString& path, QString* error) {
 
 void PageSurface::set_font(const QString& family, double points) {
     font_ = page_font(family, points, hinting_);
+    cell_height_ = std::max(1, QFontMetrics(font_).height());
     column_ = points * 4 / 3;
     glyph_cache_.reset();
     advances_.clear();
@@ -108,6 +112,7 @@ void PageSurface::set_font(const QString& family, double points) {
 void PageSurface::set_hinting(QFont::HintingPreference hinting) {
     hinting_ = hinting;
     font_.setHintingPreference(hinting);
+    cell_height_ = std::max(1, QFontMetrics(font_).height());
     glyph_cache_.reset();
     advances_.clear();
     if (painter_.isActive()) painter_.setFont(font_);
@@ -140,6 +145,18 @@ void PageSurface::finish_drawing() const {
 
 void PageSurface::clear() {
     finish_drawing();
+    take_back_background();
+    if (!background_.isNull() && background_.size() == image_.size() &&
+        background_.format() == QImage::Format_RGB32) {
+        image_ = std::move(background_);
+        background_ = QImage();
+        blank_ = QImage();
+        blank_valid_ = false;
+        lent_ = true;
+        kept_at_.assign(std::size_t(image_.height()), -1);
+        kept_rows_.clear();
+        return;
+    }
     // A page handed on (image() shares its pixels) keeps them: this page gets
     // pixels of its own, and nothing copies what is about to be covered anyway.
     if (!image_.isDetached()) image_ = fresh_page(image_.size());
@@ -147,20 +164,54 @@ void PageSurface::clear() {
         image_.fill(background_colour_);
         return;
     }
-    // The cleared page is drawn once and then copied for every page. A picture that
-    // covers the page and is opaque is that page already: no second copy is kept.
+    // The cleared page is drawn once and then copied for every page.
     if (!blank_valid_) {
-        if (background_.size() == image_.size() && background_.format() == QImage::Format_RGB32) {
-            blank_ = background_;
-        } else {
-            blank_ = fresh_page(image_.size());
-            QPainter p(&blank_);
-            p.fillRect(blank_.rect(), background_colour_);
-            p.drawImage(0, 0, background_);
-        }
+        blank_ = fresh_page(image_.size());
+        QPainter p(&blank_);
+        p.fillRect(blank_.rect(), background_colour_);
+        p.drawImage(0, 0, background_);
         blank_valid_ = true;
     }
     std::memcpy(image_.bits(), blank_.constBits(), static_cast<std::size_t>(image_.sizeInBytes()));
+}
+
+void PageSurface::take_back_background() {
+    if (!lent_) return;
+    // A page still held elsewhere stays as it is; the picture is copied out of it.
+    QImage picture;
+    if (image_.isDetached()) {
+        picture = std::move(image_);
+    } else {
+        picture = fresh_page(image_.size());
+        std::memcpy(picture.bits(), image_.constBits(), static_cast<std::size_t>(image_.sizeInBytes()));
+    }
+    image_ = QImage();  // so that writing into the picture copies nothing
+    lent_ = false;
+    const std::size_t row_bytes = std::size_t(picture.width()) * 4;
+    for (int y = 0; y < picture.height(); ++y)
+        if (const std::ptrdiff_t at = kept_at_[std::size_t(y)]; at >= 0)
+            std::memcpy(picture.scanLine(y), kept_rows_.data() + at, row_bytes);
+    image_ = picture;
+    background_ = std::move(picture);
+    kept_rows_.clear();
+}
+
+std::pair<int, int> PageSurface::ink_rows(int top) const {
+    const int first = std::clamp(top - 2 * cell_height_, 0, image_.height());
+    const int end = std::clamp(top + 3 * cell_height_, first, image_.height());
+    return {first, end};
+}
+
+void PageSurface::keep_rows(int first, int end) {
+    if (!lent_) return;
+    const std::size_t row_bytes = std::size_t(image_.width()) * 4;
+    for (int y = first; y < end; ++y) {
+        std::ptrdiff_t& at = kept_at_[std::size_t(y)];
+        if (at >= 0) continue;
+        const uchar* row = image_.constScanLine(y);
+        kept_rows_.insert(kept_rows_.end(), row, row + row_bytes);
+        at = std::ptrdiff_t(kept_rows_.size() - row_bytes);
+    }
 }
 
 void PageSurface::set_glyph_cache(bool on) { use_glyph_cache_ = on; }
@@ -182,6 +233,8 @@ double PageSurface::advance(char16_t c) {
 
 void PageSurface::print(int left, int top, const QString& line) {
     if (line.isEmpty()) return;
+    const auto [ink_top, ink_end] = ink_rows(top);
+    keep_rows(ink_top, ink_end);
     // Each character takes its own advance, but no more than its share of the
     // grid, and the pen never passes the grid's edge after it.
     QString shown = line;
@@ -213,7 +266,7 @@ void PageSurface::print(int left, int top, const QString& line) {
         if (glyph_cache_->draw_line(image_, left, top, shown, text_colour_.rgb(), right)) return;
     }
     QPainter& p = painter();
-    p.setClipRect(QRect(0, 0, right, image_.height()));
+    p.setClipRect(QRect(0, ink_top, right, ink_end - ink_top));
     p.drawText(QPoint(left, top + ascent_), shown);
     p.setClipping(false);
 }

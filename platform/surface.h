@@ -55,7 +55,7 @@ public:
     // loads that the memory here allows. A blank path removes it. On failure there
     // is no picture and `error` (if given) says why.
     bool set_background_picture(const QString& path, QString* error);
-    bool has_background_picture() const { return !background_.isNull(); }
+    bool has_background_picture() const { return !background_.isNull() || lent_; }
 
     void set_font(const QString& family, double points);
     // Full hinting suits most faces; some outline-only CJK faces keep all their
@@ -67,7 +67,10 @@ public:
 
     void set_colors(std::uint32_t text_colour, std::uint32_t background_colour);
 
-    // Fills the page with the background colour, then the background picture.
+    // Fills the page with the background colour, then the background picture. A
+    // picture that covers the page and is opaque becomes the page itself, without a
+    // copy: the rows the page's text is drawn on are kept aside, and the next page
+    // is cleared from this one with those rows put back.
     void clear();
     // Draws a line with the top of its text cell at (left, top), transparently
     // over what is there, within the columns the page grid gives it: a column is
@@ -96,6 +99,14 @@ private:
     void finish_drawing() const;
     double advance(char16_t c);
     void print_in_cells(int left, int top, const QString& line);
+    // The rows a line with its text cell's top at `top` may ink: the glyphs are
+    // drawn and measured with two cell heights of room above and below.
+    std::pair<int, int> ink_rows(int top) const;
+    // Keeps aside the rows of a page that is the background picture's own pixels
+    // before a line is drawn on them.
+    void keep_rows(int first, int end);
+    // Makes background_ the picture again when the page holds its pixels.
+    void take_back_background();
 
     QImage image_;
     QImage background_;         // the part of the picture the page shows
@@ -113,6 +124,12 @@ private:
     std::unique_ptr<GlyphCache> glyph_cache_;  // for font_; made when first needed
     QImage blank_;                             // a cleared page, copied by clear()
     bool blank_valid_ = false;
+    // The page holds the background picture's own pixels (background_ is empty),
+    // except in the rows kept aside: row y is at kept_at_[y] in kept_rows_, or -1.
+    bool lent_ = false;
+    std::vector<std::ptrdiff_t> kept_at_;
+    std::vector<std::uint8_t> kept_rows_;
+    int cell_height_ = 12;  // the font's height in pixels
     // Kept open across the lines of a page; closed whenever the pixels are read.
     mutable QPainter painter_;
 };

@@ -217,6 +217,82 @@ TEST(PageSurface, APageHandedOnKeepsItsPixelsWhileTheNextIsDrawn) {
     }
 }
 
+// A picture that covers the page is the first page's own pixels, and every later
+// page is cleared from the one before with the rows its text was drawn on put
+// back: whether that page is still held or not, with lines at the page's edges,
+// overlapping lines, lines past the page, and colours and sizes changed between.
+TEST(PageSurface, APageThatIsThePicturesOwnPixelsGivesBackThePictureForTheNext) {
+    QTemporaryDir dir;
+    QImage pic(120, 90, QImage::Format_RGB32);
+    for (int y = 0; y < pic.height(); ++y)
+        for (int x = 0; x < pic.width(); ++x) pic.setPixel(x, y, qRgb((x * 9) & 255, (y * 13) & 255, (x ^ y) & 255));
+    const QString path = dir.filePath("cover.bmp");
+    ASSERT_TRUE(pic.save(path));
+    struct Line {
+        int left, top;
+        QString text;
+    };
+    using Page = std::vector<Line>;
+    const std::vector<Page> pages = {
+        {{0, 0, QStringLiteral("第一行")}, {3, 40, QStringLiteral("中间 mid")}},
+        {{0, -7, QStringLiteral("顶上出界")}, {10, 82, QStringLiteral("底下出界")}, {0, 300, QStringLiteral("页外")}},
+        {{0, 20, QStringLiteral("重叠一")}, {5, 26, QStringLiteral("重叠二")}, {-4, 60, QStringLiteral("左边出界")}},
+        {},
+        {{1, 1, QStringLiteral("€ 宽字符 ¥")}},
+    };
+    auto draw = [&](PageSurface& s, const Page& page) {
+        for (const Line& l : page) s.print(l.left, l.top, l.text);
+    };
+    // The same page drawn by a surface of its own.
+    auto reference = [&](const Page& page, std::uint32_t text_colour, QSize size) {
+        PageSurface r;
+        r.set_size(size.width(), size.height());
+        r.set_font(cjk_family(), 9);
+        r.set_colors(text_colour, kWhite);
+        QString error;
+        EXPECT_TRUE(r.set_background_picture(path, &error)) << error.toStdString();
+        r.clear();
+        draw(r, page);
+        return r.image().copy();
+    };
+    for (const bool hold : {true, false}) {
+        SCOPED_TRACE(hold ? "pages held" : "pages let go");
+        PageSurface s;
+        s.set_size(120, 90);
+        s.set_font(cjk_family(), 9);
+        s.set_colors(kBlack, kWhite);
+        QString error;
+        ASSERT_TRUE(s.set_background_picture(path, &error)) << error.toStdString();
+        std::vector<QImage> held;
+        for (int round = 0; round < 2; ++round)
+            for (std::size_t k = 0; k < pages.size(); ++k) {
+                SCOPED_TRACE(k);
+                s.clear();
+                draw(s, pages[k]);
+                EXPECT_EQ(s.image(), reference(pages[k], kBlack, QSize(120, 90)));
+                if (hold) held.push_back(s.image());
+            }
+        for (std::size_t k = 0; k < held.size(); ++k)
+            EXPECT_EQ(held[k], reference(pages[k % pages.size()], kBlack, QSize(120, 90))) << k;
+        // Changes between pages: the picture comes back whole before them.
+        s.set_colors(0x0000FF, kWhite);
+        EXPECT_TRUE(s.has_background_picture());
+        s.clear();
+        draw(s, pages[0]);
+        EXPECT_EQ(s.image(), reference(pages[0], 0x0000FF, QSize(120, 90)));
+        s.set_size(60, 50);
+        s.clear();
+        draw(s, pages[2]);
+        EXPECT_EQ(s.image(), reference(pages[2], 0x0000FF, QSize(60, 50)));
+        s.set_size(120, 90);
+        s.clear();
+        draw(s, pages[1]);
+        EXPECT_EQ(s.image(), reference(pages[1], 0x0000FF, QSize(120, 90)));
+        s.clear();
+        EXPECT_EQ(s.image(), pic);
+    }
+}
+
 TEST(PageSurface, OnlyThePartOfALargerPictureThatThePageShowsIsKept) {
     QTemporaryDir dir;
     QImage pic(300, 200, QImage::Format_RGB32);
