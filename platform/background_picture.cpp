@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "file_names.h"
 #include "jpeg_picture.h"
@@ -112,31 +113,47 @@ std::uint64_t load_bytes(QSize whole, QSize kept, bool reads_part) {
 
 enum class JpegRead { done, not_taken, refused };
 
-// The picture through libjpeg-turbo, when it is a JPEG that reader takes. The file
-// is left at its start for Qt's readers.
-JpegRead read_jpeg(int fd, QSize page, BackgroundPicture& out, QString* error) {
-    std::FILE* file = ::fdopen(::dup(fd), "rb");
-    if (!file) return JpegRead::not_taken;
-    // Read in large pieces rather than the library's 4 KB.
-    std::setvbuf(file, nullptr, _IOFBF, std::size_t(1) << 18);
-    JpegRead result = JpegRead::not_taken;
-    {
-        JpegPictureReader reader(file);
-        if (reader.readable()) {
-            const QSize whole = reader.size();
-            const QSize kept = whole.boundedTo(page);
-            if (std::optional<QString> refusal = too_big(whole, load_bytes(whole, kept, true))) {
-                if (error) *error = *refusal;
-                result = JpegRead::refused;
-            } else if (QImage shown = reader.read(kept); !shown.isNull()) {
-                out = {std::move(shown), whole};
-                result = JpegRead::done;
-            }
-        }
+// The whole file, when it is a JPEG of a size worth holding in memory.
+std::vector<std::uint8_t> jpeg_file_bytes(int fd) {
+    constexpr off_t kLargestRead = off_t(256) << 20;
+    struct stat st {};
+    std::uint8_t start[3] = {};
+    if (::fstat(fd, &st) != 0 || st.st_size > kLargestRead || ::pread(fd, start, 3, 0) != 3 ||
+        !looks_like_jpeg(start, 3))
+        return {};
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.resize(std::size_t(st.st_size));
+    } catch (const std::bad_alloc&) {
+        return {};
     }
-    std::fclose(file);
-    ::lseek(fd, 0, SEEK_SET);
-    return result;
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += std::size_t(n);
+    }
+    bytes.resize(got);  // a file cut short meanwhile decodes as far as it goes, as with Qt
+    return bytes;
+}
+
+// The picture through libjpeg-turbo, when it is a JPEG that reader takes.
+JpegRead read_jpeg(int fd, QSize page, BackgroundPicture& out, QString* error) {
+    const std::vector<std::uint8_t> bytes = jpeg_file_bytes(fd);
+    if (bytes.empty()) return JpegRead::not_taken;
+    JpegPictureReader reader(bytes.data(), bytes.size());
+    if (!reader.readable()) return JpegRead::not_taken;
+    const QSize whole = reader.size();
+    const QSize kept = whole.boundedTo(page);
+    if (std::optional<QString> refusal = too_big(whole, load_bytes(whole, kept, true))) {
+        if (error) *error = *refusal;
+        return JpegRead::refused;
+    }
+    QImage shown = reader.read(kept);
+    if (shown.isNull()) return JpegRead::not_taken;
+    out = {std::move(shown), whole};
+    return JpegRead::done;
 }
 
 // The picture through Qt's readers: any format they know.

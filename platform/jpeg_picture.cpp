@@ -1,9 +1,12 @@
 #include "jpeg_picture.h"
 
 #include <QImageReader>
+#include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
+#include <limits>
 #include <vector>
 
 #include "memory.h"
@@ -50,8 +53,10 @@ bool qt_turns_pictures() {
 
 }  // namespace
 
-JpegPictureReader::JpegPictureReader(std::FILE* file) : state_(std::make_unique<State>()) {
-    if (!file || !looks_like_jpeg(file) || qt_turns_pictures()) return;
+JpegPictureReader::JpegPictureReader(const std::uint8_t* bytes, std::size_t size)
+    : state_(std::make_unique<State>()) {
+    if (!looks_like_jpeg(bytes, size) || size > std::numeric_limits<unsigned long>::max() || qt_turns_pictures())
+        return;
     State& s = *state_;
     s.info.err = jpeg_std_error(&s.errors);
     s.errors.error_exit = jump_back;
@@ -60,7 +65,7 @@ JpegPictureReader::JpegPictureReader(std::FILE* file) : state_(std::make_unique<
     if (setjmp(s.failed)) return;
     jpeg_create_decompress(&s.info);
     s.created = true;
-    jpeg_stdio_src(&s.info, file);
+    jpeg_mem_src(&s.info, bytes, static_cast<unsigned long>(size));
     if (jpeg_read_header(&s.info, TRUE) != JPEG_HEADER_OK) return;
     if (!same_as_qt(s.info) || s.info.image_width == 0 || s.info.image_height == 0) return;
     // Qt's reader leaves the transform, the upsampling and the smoothing of a
@@ -122,11 +127,8 @@ QImage JpegPictureReader::read(QSize part) {
     return picture;
 }
 
-bool looks_like_jpeg(std::FILE* file) {
-    unsigned char start[3] = {};
-    const bool jpeg = std::fread(start, 1, 3, file) == 3 && start[0] == 0xFF && start[1] == 0xD8 && start[2] == 0xFF;
-    std::rewind(file);
-    return jpeg;
+bool looks_like_jpeg(const std::uint8_t* bytes, std::size_t size) {
+    return bytes && size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
 }  // namespace pagiro

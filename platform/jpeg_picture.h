@@ -8,15 +8,18 @@
 // to Qt's reader.
 #include <QImage>
 #include <QSize>
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace pagiro {
 
 class JpegPictureReader {
 public:
-    // Reads the picture's header from the start of `file`, which stays the caller's.
-    explicit JpegPictureReader(std::FILE* file);
+    // Reads the picture's header from the file's bytes, which the caller keeps
+    // until the reader is gone. In memory, the library decodes on its fast path
+    // all the way rather than slowing down at the end of every piece it reads.
+    JpegPictureReader(const std::uint8_t* bytes, std::size_t size);
     ~JpegPictureReader();
     JpegPictureReader(const JpegPictureReader&) = delete;
     JpegPictureReader& operator=(const JpegPictureReader&) = delete;
@@ -39,6 +42,6 @@ private:
 };
 
 // Whether the first bytes of a file say JPEG.
-bool looks_like_jpeg(std::FILE* file);
+bool looks_like_jpeg(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace pagiro

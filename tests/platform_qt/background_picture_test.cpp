@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -29,13 +28,12 @@ QImage as_qt_reads(const QString& path) {
 
 // Our reader's top-left `part` of the file.
 QImage as_we_read(const QString& path, QSize part, bool* readable = nullptr) {
-    std::FILE* file = std::fopen(bytes_of_name(path).c_str(), "rb");
-    if (!file) return {};
-    JpegPictureReader reader(file);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    JpegPictureReader reader(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
     if (readable) *readable = reader.readable();
-    QImage picture = reader.readable() ? reader.read(part.isValid() ? part : reader.size()) : QImage();
-    std::fclose(file);
-    return picture;
+    return reader.readable() ? reader.read(part.isValid() ? part : reader.size()) : QImage();
 }
 
 const JpegKind kKinds[] = {
