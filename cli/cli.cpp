@@ -154,16 +154,37 @@ void page_size_allowed(const HeadlessHost& host) {
         throw UsageError{refusal->english + QStringLiteral("; choose a smaller --width or --height")};
 }
 
-// A background picture is read on a thread of its own from here on, while the
-// fonts are found and the text is read; the run's page takes it when it is the
-// same picture for the same page size.
-void read_background_ahead(const HeadlessHost& host) {
-    const PageFormat* format = find_format(host.text(Setting::v_tpks));
-    const QString picture = host.text(Setting::c_bjtp).trimmed();
-    if (!format || format->canvas != Canvas::surface || picture.isEmpty()) return;
-    const auto side = [&](Setting s) { return std::max(1, to_i32(text_to_double(view(host.text(s))))); };
+// A glance at the arguments before the toolkit starts: a background picture for
+// classic JPEG or BMP pages starts loading on a thread of its own at once, so that
+// reading it overlaps the start of the program, the fonts and the text. The run
+// takes it only when it asks for the same picture at the same page size; whatever
+// the glance gets wrong (the options are checked later) only means the run reads
+// the picture itself.
+void read_background_ahead(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    auto value_option = [](const char* name, const char* value) {
+        return QCommandLineOption(QStringList{QString::fromLatin1(name)}, QString(), QString::fromLatin1(value));
+    };
+    const QCommandLineOption picture = value_option("background-picture", "FILE"), width = value_option("width", "PX"),
+                             height = value_option("height", "PX"), format = value_option("format", "FORMAT"),
+                             layout = value_option("layout", "MODE");
+    parser.addOptions({picture, width, height, format, layout});
+    parser.parse(arguments);  // the other options are unknown here and pass by
+    if (!parser.isSet(picture) || (parser.isSet(layout) && parser.value(layout) != u"classic")) return;
+    const HeadlessHost defaults;
+    const PageFormat* chosen = parser.isSet(format) ? find_format_by_name(parser.value(format))
+                                                    : find_format(defaults.text(Setting::v_tpks));
+    const auto pages = page_formats();  // not a book: a book's pages are typeset unless asked otherwise
+    if (!chosen || chosen->canvas != Canvas::surface ||
+        std::none_of(pages.begin(), pages.end(), [&](const PageFormat& f) { return &f == chosen; }))
+        return;
+    const auto side = [&](const QCommandLineOption& given, Setting s) {
+        const QString text = parser.isSet(given) ? parser.value(given) : defaults.text(s);
+        return std::max(1, to_i32(text_to_double(view(text))));
+    };
     try {
-        load_background_picture_ahead(picture, QSize(side(Setting::c_tk), side(Setting::c_tg)));
+        load_background_picture_ahead(parser.value(picture), QSize(side(width, Setting::c_tk), side(height, Setting::c_tg)));
     } catch (const std::exception&) {
         // A size out of range is the run's to report; nothing is read ahead.
     }
@@ -591,7 +612,6 @@ int convert(const QStringList& arguments) {
         host.set(Setting::v_tpks, QString::fromUtf16(f->extension));
     }
     page_size_allowed(host);
-    read_background_ahead(host);
     host.set(Setting::c_font, parser.isSet(font) ? parser.value(font) : choose_default_font(QFontDatabase::families()));
     apply_typeset_options(parser, host);
 
@@ -649,6 +669,9 @@ int run_cli(int argc, char** argv) {
     // folder and the like) is not for the user of a batch tool.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("PAGIRO_DEBUG")) qInstallMessageHandler(quiet_qt_messages);
+    QStringList arguments = program_arguments(argc, argv);
+    arguments.removeAt(1);  // "convert"
+    read_background_ahead(arguments);
     QGuiApplication app(argc, argv);
     try {
         return convert(program_arguments(argc, argv));

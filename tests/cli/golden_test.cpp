@@ -70,11 +70,13 @@ TEST_F(Cli, PagesOverAJpegPictureAreThePagesOverQtsReadingOfIt) {
         const char* name;
         int width, height;
         JpegKind kind;
+        std::vector<std::string> options;
     } cases[] = {
-        {"wide_420", 200, 90, {"4:2:0"}},
-        {"tall_progressive", 100, 150, {"progressive 4:2:2", 2, 1, JpegKind::ycbcr, true}},
-        {"grey", 128, 110, {"grey", 1, 1, JpegKind::grey}},
-        {"cmyk", 150, 120, {"cmyk", 1, 1, JpegKind::cmyk}},
+        {"wide_420", 200, 90, {"4:2:0"}, {}},
+        {"tall_progressive", 100, 150, {"progressive 4:2:2", 2, 1, JpegKind::ycbcr, true},
+         {"--font-size", "10", "--width", "90", "--height", "130", "--format", "JPG"}},
+        {"grey", 128, 110, {"grey", 1, 1, JpegKind::grey}, {"--first", "3", "--height=100"}},
+        {"cmyk", 150, 120, {"cmyk", 1, 1, JpegKind::cmyk}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -87,12 +89,14 @@ TEST_F(Cli, PagesOverAJpegPictureAreThePagesOverQtsReadingOfIt) {
         std::string sums[2];
         for (int k = 0; k < 2; ++k) {
             const std::string out = std::string(c.name) + (k == 0 ? "_jpg" : "_png");
-            Result r = run({"convert", PAGIRO_SAMPLE_TEXT, "-o", out, "--quiet", "--format", "jpg",
-                            "--background-picture", k == 0 ? jpg : png});
+            std::vector<std::string> args{"convert", PAGIRO_SAMPLE_TEXT, "-o", out, "--quiet", "--format", "jpg",
+                                          "--background-picture", k == 0 ? jpg : png};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            Result r = run(args);
             ASSERT_EQ(r.code, 0) << r.err;
             sums[k] = checksum(dir / out, pages[k]);
         }
-        EXPECT_EQ(pages[0], 9u);
+        EXPECT_GE(pages[0], 9u);
         EXPECT_EQ(pages[0], pages[1]);
         EXPECT_EQ(sums[0], sums[1]);
     }
