@@ -408,6 +408,8 @@ int exit_code(bool failed) {
 // the one book PAGIRO_BOOK names, quietly; its messages and summary are passed
 // on whole when it ends, so that the books' texts do not interleave.
 int convert_side_by_side(const QStringList& texts, int jobs, bool quiet) {
+    // Each book's own process reads the background picture; this one only waits for them.
+    drop_background_picture_ahead();
     const qsizetype n = texts.size();
     const bool tty = isatty(STDERR_FILENO) == 1;
     std::vector<std::pair<qsizetype, std::unique_ptr<QProcess>>> running;

@@ -221,6 +221,11 @@ public:
         }
     }
 
+    void drop() {
+        wait();
+        picture_.reset();
+    }
+
     std::optional<BackgroundPicture> take(const QString& path, QSize page) {
         if (!worker_.joinable() && !picture_) return std::nullopt;
         wait();
@@ -270,6 +275,11 @@ void load_background_picture_ahead(const QString& path, QSize page) {
     if (name.isEmpty() || page.isEmpty()) return;
     const std::lock_guard<std::mutex> hold(read_ahead_lock());
     read_ahead().start(name, page);
+}
+
+void drop_background_picture_ahead() {
+    const std::lock_guard<std::mutex> hold(read_ahead_lock());
+    read_ahead().drop();
 }
 
 std::optional<BackgroundPicture> load_background_picture(const QString& path, QSize page, QString* error) {

@@ -27,6 +27,10 @@ std::optional<BackgroundPicture> load_background_picture(const QString& path, QS
 // Only JPEG pictures are read ahead; a blank path starts nothing.
 void load_background_picture_ahead(const QString& path, QSize page);
 
+// Lets go of a picture read ahead that nothing will take (a process that only
+// hands the work to others), once its reading is done.
+void drop_background_picture_ahead();
+
 // The memory that loading a width × height background picture takes at its peak
 // when only its kept_width × kept_height top-left part is kept; `reads_part`: the
 // picture's reader decodes no more than that part.
