@@ -44,11 +44,14 @@ std::vector<Path> fast_paths() {
     std::vector<Path> out{Path::Sse2};
 #if PAGIRO_SIMD
     if (__builtin_cpu_supports("x86-64-v3")) out.push_back(Path::Avx2);
+    if (__builtin_cpu_supports("x86-64-v4")) out.push_back(Path::Avx512);
 #endif
     return out;
 }
 
-const char* name(Path p) { return p == Path::Avx2 ? "avx2" : p == Path::Sse2 ? "sse2" : "plain"; }
+const char* name(Path p) {
+    return p == Path::Avx512 ? "avx512" : p == Path::Avx2 ? "avx2" : p == Path::Sse2 ? "sse2" : "plain";
+}
 
 // Every fast path, with one and with two threads, against the plain procedures.
 void expect_same(const pagiro::PixelView& view, int width, int height, Settings s) {
@@ -253,7 +256,7 @@ TEST_F(JpegFastPath, SettingsChangedAfterSampling) {
     // quality and comment current when it is written.
     const Picture p = jpeg_test::smooth_picture(50, 40, 13);
     std::vector<std::vector<std::uint8_t>> files;
-    for (Path path : {Path::Plain, Path::Sse2, Path::Avx2}) {
+    for (Path path : {Path::Plain, Path::Sse2, Path::Avx2, Path::Avx512}) {
         bmptojpg::SetCodePath(path);
         bmptojpg e;
         ASSERT_EQ(e.SampleHDC(p.view(), p.width, p.height, 0, 0), 0);
@@ -339,6 +342,7 @@ TEST_F(JpegFastPath, ColourConversionIsExactForEveryColour) {
 #if PAGIRO_SIMD
     std::vector<const bmptojpg_fast::Kernels*> kernels{&bmptojpg_fast::sse2_kernels()};
     if (fast_paths().size() > 1) kernels.push_back(&bmptojpg_fast::avx2_kernels());
+    if (fast_paths().size() > 2) kernels.push_back(&bmptojpg_fast::avx512_kernels());
 #else
     GTEST_SKIP() << "built without the vector kernels";
     std::vector<const bmptojpg_fast::Kernels*> kernels;
