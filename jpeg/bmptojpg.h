@@ -174,6 +174,7 @@ private:
     void ScaleQuantTable(int n);
     void QuantizeBlock(CoefficientArray& coefficients, std::int32_t& p, const std::array<float, 64>& multipliers);
     void FillQuantTables(int q);
+    void ComputeQuantTables(int q);
 
     // Huffman table optimisation
     static void OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& counts);
