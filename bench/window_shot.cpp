@@ -3,6 +3,7 @@
 // a desktop. Usage: window_shot TEXTFILE PNGFILE
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 #include <cstdio>
 
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     bench::NoDialogs dialogs;
     pagiro::bd window(&dialogs);
     if (!bench::load_text(window, argv[1], "window_shot")) return 1;
+    // Paths as a reader's own would look, not the build folder's.
+    window.sf_file->setText(QStringLiteral("/home/reader/小说/灯下的书.txt"));
+    window.c_ml->setText(QStringLiteral("/home/reader/电子书"));
     window.show();
     pagiro::SidePanel& panel = *window.panel;
     panel.set_open(true);

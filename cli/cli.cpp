@@ -101,7 +101,10 @@ const char* kOptions =
     "                              (same prefix and extension, higher numbers) once the run has ended\n"
     "  --jobs N                    with several text files, convert N books side by side (default: 1)\n"
     "  --quiet                     no progress display\n"
-    "  -h, --help                  this text\n"
+    "  -h, --help                  this text\n";
+
+// Last in the help, after every group of options.
+const char* kExitCodes =
     "\n"
     "Exit codes: 0 done, 1 the run (or one of several books) failed, 2 bad usage, 130/143/129 stopped by\n"
     "Ctrl+C/SIGTERM/SIGHUP (the pages written until then are complete, and the summary says how many).\n";
@@ -526,7 +529,7 @@ int convert(const QStringList& arguments) {
     args.removeAt(1);  // "convert"
     if (!parser.parse(args)) throw UsageError{parser.errorText()};
     if (parser.isSet(help)) {
-        std::printf("%s%s%s", kConvertUsage, kOptions, typeset_usage());
+        std::printf("%s%s%s%s", kConvertUsage, kOptions, typeset_usage(), kExitCodes);
         return 0;
     }
     if (devices_listed(parser)) {
@@ -614,7 +617,7 @@ int convert(const QStringList& arguments) {
 int run_cli(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "--help" || command == "-h" || command == "help") {
-        std::printf("%s%s%s", kCommands, kOptions, typeset_usage());
+        std::printf("%s%s%s%s", kCommands, kOptions, typeset_usage(), kExitCodes);
         return 0;
     }
     if (command == "--version" || command == "-v" || command == "-V" || command == "version") {

@@ -87,7 +87,7 @@ const char* kUsage =
     "  --toc, --no-toc             contents pages after the first page, listing the chapters with\n"
     "                              their page numbers (default: on)\n"
     "  --page-format png|jpg       cbz: the pages' format (default: png; jpg: our JPEG encoder)\n"
-    "  With several text files, each book is DIR/<text file's name>.<ext>, one at a time.\n";
+    "  With several text files, each book is DIR/<text file's name>.<ext>; --jobs N makes N side by side.\n";
 
 QString value_of(const QCommandLineParser& parser, const char* name) { return parser.value(QLatin1String(name)); }
 bool given(const QCommandLineParser& parser, const char* name) { return parser.isSet(QLatin1String(name)); }

@@ -30,13 +30,23 @@ std::optional<std::int64_t> page_number_of(const QString& name, const PageNaming
     return page;
 }
 
+// The entry's own type, links not followed. From what the folder listing said
+// where the file system says it, so that a folder of tens of thousands of pages is
+// not asked about each one again.
+std::filesystem::file_type entry_type(const std::filesystem::directory_entry& entry, std::error_code& ec) {
+    using std::filesystem::file_type;
+    if (entry.is_symlink(ec) || ec) return file_type::symlink;
+    if (entry.is_directory(ec)) return file_type::directory;
+    return entry.is_regular_file(ec) ? file_type::regular : file_type::unknown;
+}
+
 void collect(const std::filesystem::path& folder, const QString& relative, const PageNaming& naming,
              std::int64_t last_written, bool volumes_too, StalePages& out) {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::filesystem::path& path = it->path();
         const QString name = QString::fromStdString(path.filename().string());
-        const auto type = it->symlink_status(ec).type();
+        const auto type = entry_type(*it, ec);
         if (ec) break;
         if (type == std::filesystem::file_type::directory) {
             if (volumes_too && name.startsWith(kVolumeFolder) && all_digits(QStringView(name).mid(kVolumeFolder.size())))

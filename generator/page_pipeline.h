@@ -78,6 +78,11 @@ private:
     void write_ready(std::unique_lock<std::mutex>& lock);
     void throw_failure();  // with the lock held
     void wait_for_room(std::unique_lock<std::mutex>& lock, std::size_t bytes);
+    // With the lock held: whether a page of `bytes` may be handed over now, and
+    // whether the run, once it had to wait, may go on (the pipeline has drained to
+    // half, so that it is woken once per several pages rather than once per page).
+    bool has_room(std::size_t bytes) const;
+    bool has_drained(std::size_t bytes) const;
 
     mutable std::mutex mutex_;
     // Separate wake-ups, so that a page handed over wakes one worker and the run
@@ -85,6 +90,13 @@ private:
     std::condition_variable work_;
     std::condition_variable room_;
     std::deque<Job> queue_;
+    // Workers asleep for want of pages, and whether the run sleeps for want of
+    // room (with the bytes of the page it holds). Wake-ups are sent only to those
+    // who sleep and only when there is enough for them to do: on two cores, a
+    // wake-up per page cost more than a tiny page's encoding.
+    unsigned idle_workers_ = 0;
+    bool room_wanted_ = false;
+    std::size_t room_bytes_ = 0;
     // Encoded pages by sequence number modulo the number in flight. A worker that
     // finishes a page out of turn leaves it here and takes the next page instead of
     // waiting; whoever finishes the page whose turn it is writes the run of ready ones.

@@ -78,6 +78,8 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
         }
     }
     g.usable = true;
+    // Fonts form ligatures (fi, fl, ff …) only between letters of a script.
+    g.latin_letter = qc.script() == QChar::Script_Latin && qc.isLetter();
     if (x1 < 0) return g;  // no ink: a space
     g.left = x0 - margin;
     g.top = y0 - margin;
@@ -135,12 +137,10 @@ bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
 bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line, QRgb colour, int right) {
     bool previous_latin = false;
     for (qsizetype k = 0; k < line.size(); ++k) {
-        const QChar c = line[k];
-        if (!glyph(c.unicode()).usable) return false;
-        // Fonts form ligatures (fi, fl, ff …) only between letters of a script.
-        const bool latin = c.script() == QChar::Script_Latin && c.isLetter();
-        if (latin && previous_latin && !pair_is_plain(line[k - 1].unicode(), c.unicode())) return false;
-        previous_latin = latin;
+        const Glyph& g = glyph(line[k].unicode());
+        if (!g.usable) return false;
+        if (g.latin_letter && previous_latin && !pair_is_plain(line[k - 1].unicode(), line[k].unicode())) return false;
+        previous_latin = g.latin_letter;
     }
     compose(image, left, top, line, colour, right);
     return true;

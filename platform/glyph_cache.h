@@ -47,6 +47,7 @@ private:
         int advance = 0;
         int left = 0, top = 0, right = 0, bottom = 0;  // the ink's bounds (right and bottom exclusive)
         bool usable = false;
+        bool latin_letter = false;  // may form a ligature with a neighbouring one
         std::uint8_t mask_rows = 0;  // rows of `rows` in use; 0 when the ink goes by runs
         std::array<std::uint16_t, kMaskRows> rows{};
         std::vector<Run> runs;

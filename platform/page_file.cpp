@@ -1,6 +1,7 @@
 #include "page_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,13 +18,6 @@ bool write_page_file(const Folder& folder, const std::string& name, const void* 
         if (code) *code = number;
         return false;
     };
-    // What is at the name now: a rename would replace a pipe or a device as readily
-    // as an older page, so anything but a file or a link stays and the page fails.
-    struct stat st {};
-    if (::fstatat(folder.handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return fail(EINVAL, "not a regular file");
-    }
     StagedFile file(folder);
     if (!file.ok()) return fail(file.error_number());
     if (!file.append(data, size) || !file.close()) {
@@ -31,6 +25,17 @@ bool write_page_file(const Folder& folder, const std::string& name, const void* 
         file.discard();
         if (removed) *removed = true;
         return fail(number);
+    }
+    // Most pages are new: named in one step. Otherwise what is at the name is
+    // looked at first: a rename would replace a pipe or a device as readily as an
+    // older page, so anything but a file or a link stays and the page fails.
+    bool taken = false;
+    if (file.commit_as_new(name, taken)) return true;
+    if (!taken) return fail(file.error_number());
+    struct stat st {};
+    if (::fstatat(folder.handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return fail(EINVAL, "not a regular file");
     }
     if (!file.commit_as(name)) return fail(file.error_number());
     return true;

@@ -144,6 +144,22 @@ bool StagedFile::commit(const std::filesystem::path& final_path) {
 
 bool StagedFile::commit_as(const std::string& name) { return rename_to(folder_, name.c_str(), name); }
 
+bool StagedFile::commit_as_new(const std::string& name, bool& taken) {
+    taken = false;
+    if (!close() || name_.empty()) return false;
+    if (::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE) == 0) {
+        committed_ = true;
+        return true;
+    }
+    const int number = errno;
+    // EINVAL: a file system that cannot rename without replacing.
+    if (number == EEXIST || number == EINVAL || number == ENOSYS) {
+        taken = true;
+        return false;
+    }
+    return fail("cannot name the file " + name, number);
+}
+
 void StagedFile::discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -43,6 +43,11 @@ public:
     bool commit(const std::filesystem::path& final_path);
     // The same, to `name` inside the folder the file was made in.
     bool commit_as(const std::string& name);
+    // Renames the file to `name` inside its folder only if nothing has that name
+    // yet; when something has (or the file system cannot tell), returns false with
+    // `taken` set and the file still temporary and ok, for a caller that looks at
+    // what is there before it replaces it.
+    bool commit_as_new(const std::string& name, bool& taken);
     // Removes the temporary file now.
     void discard();
 

@@ -240,3 +240,41 @@ TEST(PagePipeline, PagesInFlightAreBoundedByBytes) {
         EXPECT_LE(most.load(), weight == 40 ? 3 : 2);
     }
 }
+
+TEST(PagePipeline, PagesTooFewToWakeAWorkerAreStillWrittenAtTheEnd) {
+    // Sleeping workers are woken only once a few small pages wait; the pages
+    // handed over last must still come out, whether the run finishes or simply
+    // drops the pipeline (a run that stops by an exception does).
+    for (bool finish : {true, false}) {
+        SCOPED_TRACE(finish);
+        std::vector<int> order;
+        {
+            PagePipeline pipeline(2, 32);
+            // Give the workers time to fall asleep first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            for (int page = 0; page < 3; ++page)
+                pipeline.submit([&, page] { return PagePipeline::Write([&, page] { order.push_back(page); }); }, 10);
+            if (finish) pipeline.finish();
+        }
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    }
+}
+
+TEST(PagePipeline, ARunWaitingForRoomIsNotHeldUpByBatching) {
+    // Far more pages than may be in flight, each taking a while: the run must go on
+    // whenever the pipeline has drained, never stall with pages left unencoded.
+    std::atomic<int> encoded{0};
+    std::vector<int> order;
+    {
+        PagePipeline pipeline(2, 32);
+        for (int page = 0; page < 500; ++page)
+            pipeline.submit([&, page] {
+                ++encoded;
+                return PagePipeline::Write([&, page] { order.push_back(page); });
+            });
+        pipeline.finish();
+    }
+    EXPECT_EQ(encoded.load(), 500);
+    ASSERT_EQ(order.size(), 500u);
+    for (int k = 0; k < 500; ++k) ASSERT_EQ(order[std::size_t(k)], k);
+}

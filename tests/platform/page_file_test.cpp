@@ -1,4 +1,5 @@
 #include "platform/page_file.h"
+#include "platform/staged_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -73,6 +74,9 @@ TEST_F(PageFile, OnlyRegularFilesAreReplaced) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(pagiro::write_page_file(fifo.string(), "x", 1, error, &removed, &code));
     EXPECT_TRUE(fs::is_fifo(fifo));
+    // Neither refusal leaves the page's temporary file behind.
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_FALSE(pagiro::StagedFile::is_temporary_name(entry.path().filename().string())) << entry.path();
     // A missing folder is the system's "no such file".
     EXPECT_FALSE(pagiro::write_page_file((dir / "no" / "page.jpg").string(), "x", 1, error, &removed, &code));
     EXPECT_EQ(code, ENOENT);
