@@ -23,7 +23,7 @@
 //                                EncodeScans                 + encode_rows in fast_kernels.inc
 //   the file                   file_writer.cpp (both paths)
 //
-// fast_kernels.inc is built once for SSE2 and once for AVX2 (fast_kernels_*.cpp);
+// fast_kernels.inc is built for SSE2, AVX2 and AVX-512 (fast_kernels_*.cpp);
 // fast_encoder.cpp picks the set at start-up (SetCodePath). The table survey and
 // the code-length rules in huffman_optimize.cpp serve both paths.
 #include <array>
@@ -82,11 +82,12 @@ public:
     void SetThreads(int n);
 
     // The code that does the work: the plain procedures, or the fast paths for the
-    // x86-64 baseline (SSE2) or for AVX2. Chosen once from the processor, or from
-    // PAGIRO_JPEG_PATH (plain, sse2 or avx2); all give the same bytes. Avx2 falls
-    // back to Sse2 on a processor without it; a build without the vector paths
-    // (PAGIRO_SIMD off, or not x86) has only Plain. Takes effect at the next SampleHDC.
-    enum class CodePath { Plain, Sse2, Avx2 };
+    // x86-64 baseline (SSE2), for AVX2 or for AVX-512. Chosen once from the
+    // processor, or from PAGIRO_JPEG_PATH (plain, sse2 or avx2); all give the same
+    // bytes. Avx512 falls back to Avx2, and Avx2 to Sse2, on a processor without
+    // it; a build without the vector paths (PAGIRO_SIMD off, or not x86) has only
+    // Plain. Takes effect at the next SampleHDC.
+    enum class CodePath { Plain, Sse2, Avx2, Avx512 };
     static void SetCodePath(CodePath path);
     static CodePath ActiveCodePath();
 
@@ -173,6 +174,7 @@ private:
     void ScaleQuantTable(int n);
     void QuantizeBlock(CoefficientArray& coefficients, std::int32_t& p, const std::array<float, 64>& multipliers);
     void FillQuantTables(int q);
+    void ComputeQuantTables(int q);
 
     // Huffman table optimisation
     static void OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& counts);

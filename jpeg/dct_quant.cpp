@@ -1,11 +1,31 @@
 // Quantization tables from the quality, the forward DCT and the quantization of
 // one 8 x 8 block into zig-zag ordered coefficients.
+#include <mutex>
+
 #include "bmptojpg.h"
 #include "detail.h"
 
 using bmptojpg_detail::round_half_even;
 
 void bmptojpg::FillQuantTables(int q) {
+    // The two tables depend on the quality alone: worked out by the first encoder
+    // that asks for a quality, and copied by every later one (an encoder per page).
+    static std::array<std::once_flag, 100> once;
+    static std::array<std::array<QuantTableRecord, 2>, 100> made;
+    if (q >= 1 && q <= 100) {
+        const std::size_t at = static_cast<std::size_t>(q - 1);
+        std::call_once(once[at], [&] {
+            ComputeQuantTables(q);
+            made[at] = {QuantTables[0], QuantTables[1]};
+        });
+        QuantTables[0] = made[at][0];
+        QuantTables[1] = made[at][1];
+        return;
+    }
+    ComputeQuantTables(q);
+}
+
+void bmptojpg::ComputeQuantTables(int q) {
     const int s = q >= 50 ? 200 - 2 * q : static_cast<int>(round_half_even(5000.0 / q));
     auto scale = [s](std::int16_t base) {
         const int t = base * s + 50;

@@ -25,29 +25,44 @@ using bmptojpg_fast::SourceFormat;
 namespace {
 
 #if PAGIRO_SIMD
-// The one check of the processor: the AVX2 build of the kernels may use every
-// x86-64-v3 instruction; SSE2 is part of every x86-64 processor.
+// The checks of the processor: the AVX2 build of the kernels may use every
+// x86-64-v3 instruction, the AVX-512 build every x86-64-v4 one; SSE2 is part of
+// every x86-64 processor.
 bool cpu_has_avx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("x86-64-v3");
 }
 
+bool cpu_has_avx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v4");
+}
+
+bmptojpg::CodePath usable(bmptojpg::CodePath path) {
+    if (path == bmptojpg::CodePath::Avx512 && !cpu_has_avx512()) path = bmptojpg::CodePath::Avx2;
+    if (path == bmptojpg::CodePath::Avx2 && !cpu_has_avx2()) path = bmptojpg::CodePath::Sse2;
+    return path;
+}
+
 bmptojpg::CodePath initial_path() {
-    const bool avx2 = cpu_has_avx2();
     if (const char* env = std::getenv("PAGIRO_JPEG_PATH")) {
         const std::string v = env;
         if (v == "plain") return bmptojpg::CodePath::Plain;
         if (v == "sse2") return bmptojpg::CodePath::Sse2;
+        if (v == "avx2") return usable(bmptojpg::CodePath::Avx2);
     }
-    return avx2 ? bmptojpg::CodePath::Avx2 : bmptojpg::CodePath::Sse2;
-}
-
-bmptojpg::CodePath usable(bmptojpg::CodePath path) {
-    return path == bmptojpg::CodePath::Avx2 && !cpu_has_avx2() ? bmptojpg::CodePath::Sse2 : path;
+    return usable(bmptojpg::CodePath::Avx512);
 }
 
 const Kernels& kernels_for(bmptojpg::CodePath path) {
-    return path == bmptojpg::CodePath::Avx2 ? bmptojpg_fast::avx2_kernels() : bmptojpg_fast::sse2_kernels();
+    switch (path) {
+    case bmptojpg::CodePath::Avx512:
+        return bmptojpg_fast::avx512_kernels();
+    case bmptojpg::CodePath::Avx2:
+        return bmptojpg_fast::avx2_kernels();
+    default:
+        return bmptojpg_fast::sse2_kernels();
+    }
 }
 #else
 // Built without the vector kernels: every picture takes the plain procedures.

@@ -1,8 +1,8 @@
 #pragma once
 // The encoder's hot loops: colour conversion, DCT, quantization and symbol
 // statistics of a strip of blocks, and the entropy coding of scan rows. Built
-// twice, for SSE2 and for AVX2; both give the same bytes as the plain procedures
-// of the class.
+// three times, for SSE2, AVX2 and AVX-512; all give the same bytes as the plain
+// procedures of the class.
 #include <cstddef>
 #include <cstdint>
 
@@ -112,5 +112,6 @@ const float* conversion_factors(int component);
 
 const Kernels& sse2_kernels();
 const Kernels& avx2_kernels();
+const Kernels& avx512_kernels();
 
 }  // namespace bmptojpg_fast

@@ -206,22 +206,29 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
         if (counts[static_cast<std::size_t>(v)] != 0) used[static_cast<std::size_t>(n++)] = v;
     const int leaves = n;
 
-    auto before = [&counts](int a, int b) {  // a is taken before b
-        const std::int32_t ca = counts[static_cast<std::size_t>(a)], cb = counts[static_cast<std::size_t>(b)];
-        return ca != cb ? ca < cb : a > b;
+    // A binary min-heap of keys: the group's count above its symbol's place
+    // counted from the top, so that the smallest key is the smallest count and,
+    // among equal counts, the higher symbol. The keys are all different.
+    auto key = [](std::int64_t count, int symbol) {
+        return static_cast<std::uint64_t>(count) << 9 | static_cast<std::uint64_t>(511 - symbol);
     };
-    // Binary min-heap of the symbols with a count.
-    std::array<int, 257> heap = used;
+    auto symbol_of = [](std::uint64_t k) { return 511 - static_cast<int>(k & 511); };
+    std::array<std::uint64_t, 257> heap;
+    for (int k = 0; k < n; ++k) {
+        const int v = used[static_cast<std::size_t>(k)];
+        heap[static_cast<std::size_t>(k)] = key(counts[static_cast<std::size_t>(v)], v);
+    }
     auto sift_down = [&](int i) {
+        const std::uint64_t x = heap[static_cast<std::size_t>(i)];
         for (;;) {
-            const int l = 2 * i + 1, r = l + 1;
-            int m = i;
-            if (l < n && before(heap[static_cast<std::size_t>(l)], heap[static_cast<std::size_t>(m)])) m = l;
-            if (r < n && before(heap[static_cast<std::size_t>(r)], heap[static_cast<std::size_t>(m)])) m = r;
-            if (m == i) return;
-            std::swap(heap[static_cast<std::size_t>(i)], heap[static_cast<std::size_t>(m)]);
+            const int l = 2 * i + 1;
+            if (l >= n) break;
+            const int m = l + 1 < n && heap[static_cast<std::size_t>(l + 1)] < heap[static_cast<std::size_t>(l)] ? l + 1 : l;
+            if (heap[static_cast<std::size_t>(m)] > x) break;
+            heap[static_cast<std::size_t>(i)] = heap[static_cast<std::size_t>(m)];
             i = m;
         }
+        heap[static_cast<std::size_t>(i)] = x;
     };
     for (int i = n / 2 - 1; i >= 0; --i) sift_down(i);
 
@@ -236,22 +243,20 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
     }
     int next_node = leaves;
     while (n >= 2) {
-        const int c1 = heap[0];
+        const std::uint64_t k1 = heap[0];
         heap[0] = heap[static_cast<std::size_t>(--n)];
         sift_down(0);
-        const int c2 = heap[0];
-        counts[static_cast<std::size_t>(c1)] =
-            bmptojpg_detail::add_i32(counts[static_cast<std::size_t>(c1)], counts[static_cast<std::size_t>(c2)]);
-        counts[static_cast<std::size_t>(c2)] = 0;
-        heap[0] = c1;
+        const std::uint64_t k2 = heap[0];
+        const int c1 = symbol_of(k1), c2 = symbol_of(k2);
+        heap[0] = key(bmptojpg_detail::add_i32(static_cast<std::int64_t>(k1 >> 9), static_cast<std::int64_t>(k2 >> 9)), c1);
         sift_down(0);
         parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c1)])] = next_node;
         parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c2)])] = next_node;
         parent[static_cast<std::size_t>(next_node)] = -1;
         node[static_cast<std::size_t>(c1)] = next_node++;
     }
-    const int last = heap[0];
-    counts[static_cast<std::size_t>(last)] = 0;
+    // The counts are used up, as the plain procedure leaves them.
+    for (int k = 0; k < leaves; ++k) counts[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = 0;
     std::array<std::int32_t, 2 * 257> depth;
     for (int id = next_node - 1; id >= 0; --id) {
         const int up = parent[static_cast<std::size_t>(id)];

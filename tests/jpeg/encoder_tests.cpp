@@ -97,6 +97,35 @@ TEST(JpegQuantTables, QualityScaling) {
     EXPECT_EQ(A::quant_values(e, 1)[63], 166);  // (99 * 167 + 50) / 100 = 165.83
 }
 
+TEST(JpegQuantTables, EachEncoderHoldsItsOwnTablesForAQuality) {
+    // Every encoder after the first takes a quality's tables ready made: they
+    // must be those of the quality, multipliers included, and a change to one
+    // encoder's tables must reach no other.
+    bmptojpg first;
+    for (int q = 1; q <= 100; ++q) {
+        first.Quality(q);
+        for (int id : {0, 1}) {
+            const auto made = A::multipliers(first, id);
+            A::scale_quant_table(first, id);
+            ASSERT_EQ(A::multipliers(first, id), made) << "quality " << q << ", table " << id;
+        }
+    }
+    first.Quality(60);
+    const auto values = A::quant_values(first, 0);
+    const auto multipliers = A::multipliers(first, 0);
+    A::set_quant_value(first, 0, 0, 99);
+    A::scale_quant_table(first, 0);
+    ASSERT_NE(A::multipliers(first, 0), multipliers);
+
+    bmptojpg second;
+    second.Quality(60);
+    EXPECT_EQ(A::quant_values(second, 0), values);
+    EXPECT_EQ(A::multipliers(second, 0), multipliers);
+    first.Quality(60);  // chosen again, the quality's own tables come back
+    EXPECT_EQ(A::quant_values(first, 0), values);
+    EXPECT_EQ(A::multipliers(first, 0), multipliers);
+}
+
 TEST(JpegQuantTables, BaseTablesAndZigZag) {
     bmptojpg e;
     const auto lum = A::luminance_base(e), chr = A::chrominance_base(e);

@@ -44,11 +44,14 @@ std::vector<Path> fast_paths() {
     std::vector<Path> out{Path::Sse2};
 #if PAGIRO_SIMD
     if (__builtin_cpu_supports("x86-64-v3")) out.push_back(Path::Avx2);
+    if (__builtin_cpu_supports("x86-64-v4")) out.push_back(Path::Avx512);
 #endif
     return out;
 }
 
-const char* name(Path p) { return p == Path::Avx2 ? "avx2" : p == Path::Sse2 ? "sse2" : "plain"; }
+const char* name(Path p) {
+    return p == Path::Avx512 ? "avx512" : p == Path::Avx2 ? "avx2" : p == Path::Sse2 ? "sse2" : "plain";
+}
 
 // Every fast path, with one and with two threads, against the plain procedures.
 void expect_same(const pagiro::PixelView& view, int width, int height, Settings s) {
@@ -96,6 +99,93 @@ TEST_F(JpegFastPath, SizesAndPictureKinds) {
             s.factors[2] = s.factors[3] = s.factors[4] = s.factors[5] = 0;  // grey
             expect_same(p, s);
         }
+}
+
+namespace {
+
+// A picture of 8 x 8 tiles of one colour each, from a small palette so that
+// neighbours often match and 16 x 16 boxes are one colour too; the right and
+// bottom edges end in part tiles. The top-left 16 x 8 tiles hold two colours of
+// the same luminance in a checkerboard.
+Picture tiled_picture(int width, int height) {
+    const std::uint8_t palette[][3] = {{255, 255, 255}, {0, 0, 0}, {200, 30, 90}, {100, 100, 100}, {85, 109, 93}};
+    Picture p{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 3)};
+    std::mt19937 rng(21);
+    for (int ty = 0; ty * 8 < height; ++ty)
+        for (int tx = 0; tx * 8 < width; ++tx) {
+            const std::uint8_t* colour = palette[rng() % 5];
+            for (int y = ty * 8; y < std::min(height, ty * 8 + 8); ++y)
+                for (int x = tx * 8; x < std::min(width, tx * 8 + 8); ++x)
+                    std::copy(colour, colour + 3, &p.rgb[(std::size_t(y) * width + x) * 3]);
+        }
+    for (int y = 0; y < std::min(8, height); ++y)
+        for (int x = 0; x < std::min(16, width); ++x) {
+            const std::uint8_t* colour = palette[(x + y) % 2 ? 3 : 4];
+            std::copy(colour, colour + 3, &p.rgb[(std::size_t(y) * width + x) * 3]);
+        }
+    return p;
+}
+
+// The same picture as 32-bit pixels whose unused bytes all differ.
+std::vector<std::uint8_t> to_bgrx_noisy(const Picture& p) {
+    auto bgrx = to_bgrx(p);
+    std::mt19937 rng(3);
+    for (std::size_t i = 3; i < bgrx.size(); i += 4) bgrx[i] = static_cast<std::uint8_t>(rng());
+    return bgrx;
+}
+
+pagiro::PixelView bgrx_view(const Picture& p, const std::vector<std::uint8_t>& bgrx) {
+    return {bgrx.data(), p.width, p.height, static_cast<std::ptrdiff_t>(p.width) * 4, pagiro::PixelFormat::Bgrx32};
+}
+
+}  // namespace
+
+TEST_F(JpegFastPath, BlocksOfOneColour) {
+    // (100, 100, 100) and (85, 109, 93) give the same luminance sample: the
+    // checkerboard tiles are one value only after the conversion.
+    const float y1 = float(((100.0 * double(0.299f) + 100.0 * double(0.587f)) + 100.0 * double(0.114f)) - 128.0);
+    const float y2 = float(((85.0 * double(0.299f) + 109.0 * double(0.587f)) + 93.0 * double(0.114f)) - 128.0);
+    ASSERT_EQ(y1, y2);
+    for (const auto& size : {std::array<int, 2>{197, 99}, {128, 110}, {64, 64}, {13, 9}}) {
+        const Picture p = tiled_picture(size[0], size[1]);
+        const auto bgrx = to_bgrx_noisy(p);
+        for (const auto& view : {p.view(), bgrx_view(p, bgrx)}) {
+            Settings s;
+            expect_same(view, p.width, p.height, s);  // luminance copied, chrominance in 2 x 2 boxes
+            s.factors[0] = s.factors[1] = 1;          // every plane copied
+            expect_same(view, p.width, p.height, s);
+            s.left = 3;  // tiles off the block grid, and the padding at the edges
+            s.top = 5;
+            expect_same(view, p.width - 3, p.height - 5, s);
+            Settings grey;
+            grey.factors[2] = grey.factors[3] = grey.factors[4] = grey.factors[5] = 0;
+            expect_same(view, p.width, p.height, grey);
+        }
+    }
+}
+
+TEST_F(JpegFastPath, OddBytesInBlocksOfOneColour) {
+    // A 16 x 16 picture of one colour but for one byte, at every place, or for
+    // the same byte of every row (which leaves each row of a block equal to the
+    // first): no odd byte may be taken for the block's colour. The byte differs
+    // by 128, so that it shows in the file at quality 100.
+    const Picture flat{16, 16, std::vector<std::uint8_t>(16 * 16 * 3, 90)};
+    for (int at = 0; at < 16 * 16 * 3 + 16 * 3; ++at) {
+        Picture p = flat;
+        const bool column = at >= 16 * 16 * 3;
+        const int i = column ? at - 16 * 16 * 3 : at, x = i / 3 % 16, channel = i % 3;
+        for (int y = column ? 0 : i / 48; y <= (column ? 15 : i / 48); ++y) p.rgb[(std::size_t(y) * 16 + x) * 3 + channel] ^= 0x80;
+        const auto bgrx = to_bgrx_noisy(p);
+        for (const auto& view : {p.view(), bgrx_view(p, bgrx)})
+            for (int h : {2, 1}) {
+                Settings s;
+                s.quality = 100;
+                s.factors[0] = s.factors[1] = h;  // chrominance in 2 x 2 boxes, or copied
+                ASSERT_NE(encode(Path::Plain, view, 16, 16, s), encode(Path::Plain, flat.view(), 16, 16, s)) << "byte " << at;
+                expect_same(view, 16, 16, s);
+                if (HasFatalFailure()) return;
+            }
+    }
 }
 
 TEST_F(JpegFastPath, EveryQuality) {
@@ -166,7 +256,7 @@ TEST_F(JpegFastPath, SettingsChangedAfterSampling) {
     // quality and comment current when it is written.
     const Picture p = jpeg_test::smooth_picture(50, 40, 13);
     std::vector<std::vector<std::uint8_t>> files;
-    for (Path path : {Path::Plain, Path::Sse2, Path::Avx2}) {
+    for (Path path : {Path::Plain, Path::Sse2, Path::Avx2, Path::Avx512}) {
         bmptojpg::SetCodePath(path);
         bmptojpg e;
         ASSERT_EQ(e.SampleHDC(p.view(), p.width, p.height, 0, 0), 0);
@@ -252,6 +342,7 @@ TEST_F(JpegFastPath, ColourConversionIsExactForEveryColour) {
 #if PAGIRO_SIMD
     std::vector<const bmptojpg_fast::Kernels*> kernels{&bmptojpg_fast::sse2_kernels()};
     if (fast_paths().size() > 1) kernels.push_back(&bmptojpg_fast::avx2_kernels());
+    if (fast_paths().size() > 2) kernels.push_back(&bmptojpg_fast::avx512_kernels());
 #else
     GTEST_SKIP() << "built without the vector kernels";
     std::vector<const bmptojpg_fast::Kernels*> kernels;
