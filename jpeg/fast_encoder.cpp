@@ -527,12 +527,20 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
 void bmptojpg::EncodeScansFast(const ScanPlan& plan, int first, int last) {
     const Kernels& k = kernels_for(FastPath);
     bmptojpg_fast::HuffCodes dc_codes[4], ac_codes[4];
+    // The codes straight from the table's counts per length and its symbols (as
+    // ExpandHuffmanTable checked them): only the symbols in use are visited.
     auto derive = [](const HuffmanTableRecord& t, bmptojpg_fast::HuffCodes& out) {
-        for (int s = 0; s < 256; ++s) {
-            const std::int32_t mask = t.CodeMask[static_cast<std::size_t>(s)];
-            out.size[s] = mask > 0 ? static_cast<std::uint8_t>(32 - __builtin_clz(static_cast<unsigned>(mask))) : 0;
-            out.code[s] = mask > 0 ? static_cast<std::uint32_t>(t.Code[static_cast<std::size_t>(s)]) & ((static_cast<std::uint32_t>(mask) << 1) - 1) : 0;
-            out.packed[s] = out.code[s] << 5 | out.size[s];
+        std::memset(&out, 0, sizeof out);
+        std::uint32_t code = 0;
+        std::size_t k = 0;
+        for (int length = 1; length <= 16; ++length) {
+            for (int n = t.Counts[static_cast<std::size_t>(length - 1)]; n > 0; --n, ++code) {
+                const std::uint8_t symbol = t.Symbols[k++];
+                out.code[symbol] = code;
+                out.size[symbol] = static_cast<std::uint8_t>(length);
+                out.packed[symbol] = code << 5 | static_cast<std::uint32_t>(length);
+            }
+            code <<= 1;
         }
     };
     bool derived_dc[4] = {}, derived_ac[4] = {};

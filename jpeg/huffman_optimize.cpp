@@ -17,20 +17,20 @@ void require_picture(const Array& coefficients) {
 
 VbError bad_huffman_table() { return VbError(1, "Bad Huffman Table"); }
 
-// From the optimal code length of each symbol to the table's counts per length,
-// limited to 16 bits, with the reserved all-ones code point taken off the longest
-// length in use. Returns the longest length before the limit.
+// From the optimal code lengths of the symbols (zero for a symbol without a
+// code) to the table's counts per length, limited to 16 bits, with the reserved
+// all-ones code point taken off the longest length in use. Returns the longest
+// length before the limit.
 template <typename Table>
-int fill_counts(const std::array<std::int32_t, 257>& code_size, Table& table) {
+int fill_counts(const std::int32_t* code_size, int symbols, Table& table) {
     std::array<std::int32_t, 257> bits{};
     int largest = 0;
-    for (int v = 0; v <= 256; ++v) {
-        const int size = code_size[static_cast<std::size_t>(v)];
-        if (size != 0) {
-            ++bits[static_cast<std::size_t>(size)];
-            if (size > largest) largest = size;
-        }
+    for (int v = 0; v < symbols; ++v) {
+        const int size = code_size[v];
+        ++bits[static_cast<std::size_t>(size)];
+        if (size > largest) largest = size;
     }
+    bits[0] = 0;  // the symbols without a code
     for (int i = largest; i >= 17; --i) {
         while (bits[static_cast<std::size_t>(i)] > 0) {
             int j = i - 2;
@@ -186,7 +186,7 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
     }
     if (c1 >= 0) counts[static_cast<std::size_t>(c1)] = 0;
 
-    const int largest = fill_counts(code_size, table);
+    const int largest = fill_counts(code_size.data(), 257, table);
 
     std::size_t k = 0;
     for (int size = 1; size <= largest; ++size)
@@ -202,8 +202,11 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
     counts[256] = 1;
     std::array<int, 257> used;
     int n = 0;
-    for (int v = 0; v <= 256; ++v)
-        if (counts[static_cast<std::size_t>(v)] != 0) used[static_cast<std::size_t>(n++)] = v;
+    for (int v = 0; v <= 256; ++v) {
+        // Without a branch: whether a symbol occurs is close to random.
+        used[static_cast<std::size_t>(n)] = v;
+        n += counts[static_cast<std::size_t>(v)] != 0;
+    }
     const int leaves = n;
 
     // A binary min-heap of keys: the group's count above its symbol's place
@@ -262,11 +265,7 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
         const int up = parent[static_cast<std::size_t>(id)];
         depth[static_cast<std::size_t>(id)] = up >= 0 ? depth[static_cast<std::size_t>(up)] + 1 : 0;
     }
-    std::array<std::int32_t, 257> code_size{};
-    for (int k = 0; k < leaves; ++k)
-        code_size[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = depth[static_cast<std::size_t>(k)];
-
-    fill_counts(code_size, table);
+    fill_counts(depth.data(), leaves, table);
 
     // Symbols by code size, then by value: a counting sort over the sizes of the
     // symbols that occur, already in order of value (256, the reserved point, last).
