@@ -421,9 +421,17 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
 
     SymbolCounts counts{};
     bmptojpg_detail::ByteTally tally;
-    auto add_bits = [&](std::int64_t bits) { tally.add_bits(bits); };
-    auto code_length = [](const HuffmanTableRecord& t, int s) {
-        return 32 - __builtin_clz(static_cast<unsigned>(t.CodeMask[static_cast<std::size_t>(s)]));
+    // The bits a table codes: every symbol that occurs has a code, so the walk
+    // over the table's symbols by code length meets each of them once.
+    auto coded_bits = [](const HuffmanTableRecord& t, const std::int64_t* occurrences, auto extra_bits) {
+        std::int64_t bits = 0;
+        std::size_t k = 0;
+        for (int length = 1; length <= 16; ++length)
+            for (int n = t.Counts[static_cast<std::size_t>(length - 1)]; n > 0; --n) {
+                const int s = t.Symbols[k++];
+                bits += occurrences[s] * (length + extra_bits(s));
+            }
+        return bits;
     };
     auto require_picture = [](const ComponentRecord& comp) {
         if (comp.Coefficients.empty()) throw VbError::subscript_out_of_range();
@@ -486,12 +494,10 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
                 if (dc[s] > INT32_MAX) throw VbError::overflow();
                 counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(dc[s]);
             }
-            const SymbolCounts kept = counts;
-            OptimizeHuffmanTableFast(DCTables[static_cast<std::size_t>(t)], counts);
-            ExpandHuffmanTable(DCTables[static_cast<std::size_t>(t)], Precision == 12 ? 15 : 11);
-            for (int s = 0; s <= 15; ++s)
-                if (kept[static_cast<std::size_t>(s)] != 0)
-                    add_bits(std::int64_t{kept[static_cast<std::size_t>(s)]} * (code_length(DCTables[static_cast<std::size_t>(t)], s) + s));
+            HuffmanTableRecord& table = DCTables[static_cast<std::size_t>(t)];
+            OptimizeHuffmanTableFast(table, counts);
+            ExpandHuffmanTable(table, Precision == 12 ? 15 : 11);
+            tally.add_bits(coded_bits(table, dc, [](int s) { return s; }));
         }
         if (ac_in_use[t]) {
             std::int64_t sum[256] = {};
@@ -510,12 +516,10 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
                 if (sum[s] > INT32_MAX) throw VbError::overflow();
                 counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(sum[s]);
             }
-            const SymbolCounts kept = counts;
-            OptimizeHuffmanTableFast(ACTables[static_cast<std::size_t>(t)], counts);
-            ExpandHuffmanTable(ACTables[static_cast<std::size_t>(t)], 255);
-            for (int s = 0; s <= 255; ++s)
-                if (kept[static_cast<std::size_t>(s)] != 0)
-                    add_bits(std::int64_t{kept[static_cast<std::size_t>(s)]} * (code_length(ACTables[static_cast<std::size_t>(t)], s) + s % 16));
+            HuffmanTableRecord& table = ACTables[static_cast<std::size_t>(t)];
+            OptimizeHuffmanTableFast(table, counts);
+            ExpandHuffmanTable(table, 255);
+            tally.add_bits(coded_bits(table, sum, [](int s) { return s % 16; }));
         }
     }
     std::int64_t n = tally.whole_bytes();
