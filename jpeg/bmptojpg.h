@@ -210,6 +210,13 @@ private:
 
     // File writer
     void PutByte(std::int64_t index, int value);
+    // n bytes from index on, growing the file as PutByte does.
+    void PutBytes(std::int64_t index, const std::uint8_t* data, std::size_t n);
+    // n bytes at FilePos, which moves on past them.
+    void Append(const std::uint8_t* data, std::size_t n);
+    struct Segment;
+    // Writes a finished marker segment at start; FilePos ends past it.
+    void WriteSegment(std::int32_t start, Segment& segment);
     void WriteMarker(int code);
     void WriteJFIFHeader();
     void WriteComment(const std::string& text);

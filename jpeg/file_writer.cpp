@@ -1,6 +1,7 @@
 // The file writer: the whole JFIF file is assembled in memory, marker segment by
 // marker segment around the entropy-coded scans, and then put on disk in one piece.
 #include <cerrno>
+#include <cstring>
 
 #include "bmptojpg.h"
 #include "detail.h"
@@ -32,37 +33,73 @@ void bmptojpg::PutByte(std::int64_t index, int value) {
     FileData[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
 }
 
+void bmptojpg::PutBytes(std::int64_t index, const std::uint8_t* data, std::size_t n) {
+    if (n == 0) return;
+    if (index < 0) throw VbError::subscript_out_of_range();
+    const std::int64_t end = index + static_cast<std::int64_t>(n);
+    if (end - 1 > INT32_MAX) throw VbError::overflow();
+    if (static_cast<std::uint64_t>(end) > FileData.size()) {
+        std::size_t grown = FileData.size() * 2;
+        if (grown < static_cast<std::size_t>(end)) grown = static_cast<std::size_t>(end);
+        FileData.resize(grown);
+    }
+    std::memcpy(FileData.data() + index, data, n);
+}
+
+void bmptojpg::Append(const std::uint8_t* data, std::size_t n) {
+    const std::int32_t at = FilePos;
+    // Checked before anything is written, as the position moves on past the bytes.
+    const std::int32_t next = bmptojpg_detail::add_i32(at, static_cast<std::int64_t>(n));
+    PutBytes(at, data, n);
+    FilePos = next;
+}
+
 void bmptojpg::WriteMarker(int code) {
-    PutByte(FilePos, 0xFF);
-    PutByte(std::int64_t{FilePos} + 1, code);
-    FilePos = bmptojpg_detail::add_i32(FilePos, 2);
+    const std::uint8_t marker[2] = {0xFF, static_cast<std::uint8_t>(code)};
+    Append(marker, 2);
 }
 
 void bmptojpg::WriteJFIFHeader() {
     static const std::uint8_t app0[18] = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
                                           0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
-    for (int i = 0; i < 18; ++i) PutByte(std::int64_t{FilePos} + i, app0[i]);
-    FilePos = bmptojpg_detail::add_i32(FilePos, 18);
+    Append(app0, sizeof app0);
 }
 
 void bmptojpg::WriteComment(const std::string& text) {
     if (text.empty()) return;
     if (text.size() > 65533) throw VbError::overflow();
     const int length = static_cast<int>(text.size()) + 2;
-    WriteMarker(0xFE);
-    PutByte(FilePos, length / 256);
-    PutByte(std::int64_t{FilePos} + 1, length % 256);
-    FilePos = bmptojpg_detail::add_i32(FilePos, 2);
-    for (unsigned char ch : text) {
-        PutByte(FilePos, ch);
-        FilePos = bmptojpg_detail::add_i32(FilePos, 1);
+    const std::uint8_t head[4] = {0xFF, 0xFE, static_cast<std::uint8_t>(length / 256), static_cast<std::uint8_t>(length % 256)};
+    Append(head, sizeof head);
+    Append(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// A marker segment is put together here and written in one piece: the longest
+// of ours, a Huffman table, takes 4 + 1 + 16 + 256 bytes.
+struct bmptojpg::Segment {
+    std::uint8_t bytes[4 + 1 + 16 + 256];
+    std::size_t size = 0;
+    explicit Segment(int marker) {
+        bytes[0] = 0xFF;
+        bytes[1] = static_cast<std::uint8_t>(marker);
+        size = 4;  // the length goes in when the segment is done
     }
+    void put(int value) { bytes[size++] = static_cast<std::uint8_t>(value); }
+    // Fills in the length, which counts itself but not the marker.
+    void finish() {
+        const std::size_t length = size - 2;
+        bytes[2] = static_cast<std::uint8_t>(length / 256);
+        bytes[3] = static_cast<std::uint8_t>(length % 256);
+    }
+};
+
+void bmptojpg::WriteSegment(std::int32_t start, Segment& segment) {
+    segment.finish();
+    FilePos = start;
+    Append(segment.bytes, segment.size);
 }
 
 void bmptojpg::WriteQuantTable(std::int32_t start, int id) {
-    PutByte(start, 0xFF);
-    PutByte(std::int64_t{start} + 1, 0xDB);
-    FilePos = bmptojpg_detail::add_i32(start, 4);
     check_table_id(id);
     const QuantTableRecord& table = QuantTables[static_cast<std::size_t>(id)];
     bool eight_bit = true;
@@ -70,87 +107,60 @@ void bmptojpg::WriteQuantTable(std::int32_t start, int id) {
         if (v < 0) throw VbError::overflow();
         if (v > 255) eight_bit = false;
     }
-    auto put = [this](int value) {
-        PutByte(FilePos, value);
-        FilePos = bmptojpg_detail::add_i32(FilePos, 1);
-    };
+    Segment segment(0xDB);
     if (eight_bit) {
-        put(id);
-        for (std::int16_t v : table.Values) put(v);
+        segment.put(id);
+        for (std::int16_t v : table.Values) segment.put(v);
     } else {
         if (Precision != 12) throw VbError(1, "Illegal precission in Quantization Table");
-        put(0x10 + id);
+        segment.put(0x10 + id);
         for (std::int16_t v : table.Values) {
-            put(v / 256);
-            put(v & 0xFF);
+            segment.put(v / 256);
+            segment.put(v & 0xFF);
         }
     }
-    const std::int32_t length = FilePos - start - 2;
-    PutByte(std::int64_t{start} + 2, length / 256);
-    PutByte(std::int64_t{start} + 3, length % 256);
+    WriteSegment(start, segment);
 }
 
 void bmptojpg::WriteFrameHeader(int code) {
     if (Height >= 65536 || Width >= 65536) throw VbError::overflow();
-    const int n = ComponentCount;
-    const int length = 3 * n + 8;
-    WriteMarker(code);
-    const int bytes[] = {length / 256, length % 256, Precision, Height / 256, Height % 256, Width / 256, Width % 256, n};
-    for (int b : bytes) {
-        PutByte(FilePos, b);
-        FilePos = bmptojpg_detail::add_i32(FilePos, 1);
-    }
-    for (const ComponentRecord& c : Components) {
-        for (int b : {c.Id, c.H * 16 + c.V, c.QuantTable}) {
-            PutByte(FilePos, b);
-            FilePos = bmptojpg_detail::add_i32(FilePos, 1);
-        }
-    }
+    Segment segment(code);
+    for (int b : {Precision, Height / 256, Height % 256, Width / 256, Width % 256, ComponentCount}) segment.put(b);
+    for (const ComponentRecord& c : Components)
+        for (int b : {c.Id, c.H * 16 + c.V, c.QuantTable}) segment.put(b);
+    WriteSegment(FilePos, segment);
 }
 
 void bmptojpg::WriteHuffmanTable(std::int32_t start, int id, bool ac) {
-    PutByte(start, 0xFF);
-    PutByte(std::int64_t{start} + 1, 0xC4);
-    FilePos = bmptojpg_detail::add_i32(start, 4);
     check_table_id(id);
     const HuffmanTableRecord& table = (ac ? ACTables : DCTables)[static_cast<std::size_t>(id)];
-    auto put = [this](int value) {
-        PutByte(FilePos, value);
-        FilePos = bmptojpg_detail::add_i32(FilePos, 1);
-    };
-    put(ac ? 0x10 + id : id);
+    Segment segment(0xC4);
+    segment.put(ac ? 0x10 + id : id);
     int total = 0;
     for (std::uint8_t c : table.Counts) {
-        put(c);
+        segment.put(c);
         total += c;
     }
     if (total > 256) throw VbError::subscript_out_of_range();
-    for (int i = 0; i < total; ++i) put(table.Symbols[static_cast<std::size_t>(i)]);
-    const std::int32_t length = FilePos - start - 2;
-    PutByte(std::int64_t{start} + 2, length / 256);
-    PutByte(std::int64_t{start} + 3, length % 256);
+    for (int i = 0; i < total; ++i) segment.put(table.Symbols[static_cast<std::size_t>(i)]);
+    WriteSegment(start, segment);
 }
 
 void bmptojpg::WriteScanHeader(const ScanPlan& plan, int first, int last) {
     const int m = last - first + 1;
-    const int length = 2 * m + 6;
-    WriteMarker(0xDA);
-    auto put = [this](int value) {
-        PutByte(FilePos, value);
-        FilePos = bmptojpg_detail::add_i32(FilePos, 1);
-    };
-    put(length / 256);
-    put(length % 256);
-    put(m);
+    if (m < 1 || m > 4) throw VbError::subscript_out_of_range();
+    Segment segment(0xDA);
+    segment.put(m);
     for (int j = first; j <= last; ++j) {
         const std::size_t at = static_cast<std::size_t>(j);
         bmptojpg_detail::check_index(plan.component[at], Components.size());
-        put(Components[static_cast<std::size_t>(plan.component[at])].Id);
-        put(plan.dc_table[at] * 16 + plan.ac_table[at]);
+        segment.put(Components[static_cast<std::size_t>(plan.component[at])].Id);
+        segment.put(plan.dc_table[at] * 16 + plan.ac_table[at]);
     }
-    put(0x00);
-    put(0x3F);
-    put(0x00);
+    segment.put(0x00);
+    segment.put(0x3F);
+    segment.put(0x00);
+    WriteSegment(FilePos, segment);
 }
 
 void bmptojpg::AssembleFile() {

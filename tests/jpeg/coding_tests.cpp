@@ -214,6 +214,43 @@ TEST(JpegBitWriter, StuffingPaddingAndGrowth) {
     EXPECT_EQ(bytes[128], 0x7F);
 }
 
+// Marker segments go into the file in one piece each: they must grow a buffer
+// that is too small, carry their own length and land right after each other.
+TEST(JpegSegmentWriter, SegmentsGrowTheBufferAndCarryTheirLengths) {
+    bmptojpg e;
+    A::start_output(e);  // 4 bytes to begin with
+    std::string text(300, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(255 - i % 256);
+    A::write_comment(e, text);
+
+    // The largest table there is: all 256 AC symbols, 255 of 8 bits and one of 9.
+    std::array<std::uint8_t, 16> counts{};
+    counts[7] = 255;
+    counts[8] = 1;
+    std::vector<std::uint8_t> symbols(256);
+    for (int i = 0; i < 256; ++i) symbols[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((i * 7 + 3) % 256);
+    A::write_huffman_table(e, 3, true, counts, symbols);
+    const auto bytes = A::finish_output(e);
+
+    ASSERT_EQ(bytes.size(), 4u + 300u + 4u + 1u + 16u + 256u);
+    EXPECT_EQ((std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4)), (std::vector<std::uint8_t>{0xFF, 0xFE, 0x01, 0x2E}));
+    EXPECT_EQ(std::string(bytes.begin() + 4, bytes.begin() + 304), text);
+    const auto* table = bytes.data() + 304;
+    EXPECT_EQ((std::vector<std::uint8_t>(table, table + 5)), (std::vector<std::uint8_t>{0xFF, 0xC4, 0x01, 0x13, 0x13}));
+    EXPECT_EQ((std::vector<std::uint8_t>(table + 5, table + 21)), (std::vector<std::uint8_t>(counts.begin(), counts.end())));
+    EXPECT_EQ((std::vector<std::uint8_t>(table + 21, table + 277)), symbols);
+
+    // A table claiming more than 256 symbols is refused.
+    counts[9] = 1;
+    A::start_output(e);
+    try {
+        A::write_huffman_table(e, 0, false, counts, symbols);
+        ADD_FAILURE() << "no error";
+    } catch (const VbError& err) {
+        EXPECT_EQ(err.number(), 9);
+    }
+}
+
 TEST(JpegScanGrouping, Examples) {
     using G = std::vector<std::pair<int, int>>;
     auto groups = [](int h1, int v1, int h2, int v2, int h3, int v3) {

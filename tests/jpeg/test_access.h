@@ -2,6 +2,7 @@
 // Reaches the encoder's private procedures for the unit tests.
 #include <array>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -96,6 +97,14 @@ struct bmptojpg_test_access {
     static void encode_block(bmptojpg& e, const std::vector<std::int16_t>& block, std::int32_t& predictor) {
         std::int32_t p = 0;
         e.EncodeBlock(bmptojpg::CoefficientArray(block.begin(), block.end()), p, predictor, 0, 0);
+    }
+    static void write_comment(bmptojpg& e, const std::string& text) { e.WriteComment(text); }
+    static void write_huffman_table(bmptojpg& e, int id, bool ac, const std::array<std::uint8_t, 16>& counts,
+                                    const std::vector<std::uint8_t>& symbols) {
+        bmptojpg::HuffmanTableRecord& t = (ac ? e.ACTables : e.DCTables)[static_cast<std::size_t>(id)];
+        t.Counts = counts;
+        for (std::size_t i = 0; i < symbols.size() && i < t.Symbols.size(); ++i) t.Symbols[i] = symbols[i];
+        e.WriteHuffmanTable(e.FilePos, id, ac);
     }
     static std::vector<std::uint8_t> finish_output(bmptojpg& e) {
         e.FlushBitBuffer();
