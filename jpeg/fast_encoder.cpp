@@ -495,7 +495,7 @@ std::int32_t bmptojpg::OptimizeTablesFast(const ScanPlan& plan, int first, int l
                 counts[static_cast<std::size_t>(s)] = static_cast<std::int32_t>(dc[s]);
             }
             HuffmanTableRecord& table = DCTables[static_cast<std::size_t>(t)];
-            OptimizeHuffmanTableFast(table, counts);
+            OptimizeHuffmanTableFast(table, counts, 17);
             ExpandHuffmanTable(table, Precision == 12 ? 15 : 11);
             tally.add_bits(coded_bits(table, dc, [](int s) { return s; }));
         }

@@ -194,7 +194,7 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
             if (code_size[static_cast<std::size_t>(v)] == size) table.Symbols[k++] = static_cast<std::uint8_t>(v);
 }
 
-void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts) {
+void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts, int symbol_limit) {
     // Symbols ordered by count, and among equal counts the higher symbol first:
     // the two smallest are the ones the linear search of OptimizeHuffmanTable finds.
     // Everything works on the symbols that occur, in rising order: a small page
@@ -202,11 +202,12 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
     counts[256] = 1;
     std::array<int, 257> used;
     int n = 0;
-    for (int v = 0; v <= 256; ++v) {
+    for (int v = 0; v < symbol_limit; ++v) {
         // Without a branch: whether a symbol occurs is close to random.
         used[static_cast<std::size_t>(n)] = v;
         n += counts[static_cast<std::size_t>(v)] != 0;
     }
+    used[static_cast<std::size_t>(n++)] = 256;
     const int leaves = n;
 
     // A binary min-heap of keys: the group's count above its symbol's place

@@ -298,6 +298,24 @@ TEST_F(JpegFastPath, HeapMergeGivesTheSameTables) {
     }
 }
 
+// DC tables look only at the first 17 symbols: the same tables, whichever of
+// them (the first, the last, none) occur.
+TEST_F(JpegFastPath, HeapMergeOfDcCategoriesGivesTheSameTables) {
+    std::mt19937 rng(17);
+    for (int trial = 0; trial < 1000; ++trial) {
+        A::Counts counts{};
+        const int used = static_cast<int>(rng() % 18);
+        for (int i = 0; i < used; ++i) counts[rng() % 17] = 1 + static_cast<std::int32_t>(rng() % (trial % 2 ? 5 : 100000));
+        if (trial == 1) counts[16] = 3;  // only the last category
+        A::Counts plain_counts = counts, fast_counts = counts;
+        const auto plain = A::optimize_only(plain_counts);
+        const auto fast = A::optimize_fast(fast_counts, 17);
+        ASSERT_EQ(fast.counts, plain.counts) << "trial " << trial;
+        ASSERT_EQ(fast.symbols, plain.symbols) << "trial " << trial;
+        EXPECT_EQ(fast_counts, A::Counts{});
+    }
+}
+
 TEST_F(JpegFastPath, ErrorsAreThoseOfThePlainProcedures) {
     for (Path p : fast_paths()) {
         bmptojpg::SetCodePath(p);

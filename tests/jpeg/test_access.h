@@ -61,9 +61,9 @@ struct bmptojpg_test_access {
         bmptojpg::ExpandHuffmanTable(t, largest_symbol);
         return to_table(t);
     }
-    static Table optimize_fast(Counts& counts) {
+    static Table optimize_fast(Counts& counts, int symbol_limit = 256) {
         bmptojpg::HuffmanTableRecord t;
-        bmptojpg::OptimizeHuffmanTableFast(t, counts);
+        bmptojpg::OptimizeHuffmanTableFast(t, counts, symbol_limit);
         return to_table(t);
     }
     static void set_multiplier(bmptojpg& e, int id, int z, float value) { e.QuantTables[id].Multipliers[z] = value; }
