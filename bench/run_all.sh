@@ -143,36 +143,25 @@ build-bench/bench/jpeg_bench --photo "$work/photo.ppm"
 cjpeg -quality 95 -outfile "$work/photo.jpg" "$work/photo.ppm"
 djpeg -bmp -outfile "$work/photo.bmp" "$work/photo.jpg"
 printf '第一章\n一页短短的文字。\n' >"$work/short.txt"
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# name, then the command; keeps the median wall and CPU seconds in $work/NAME.
-timed() {
-  local name=$1 walls=() cpus=()
-  shift
-  for round in $(seq 1 "$rounds"); do
-    rm -rf "$work/big_out"
-    /usr/bin/time -f "%e %U %S %M" -o "$work/$name.round" "$@" >/dev/null
-    read -r wall user sys _ <"$work/$name.round"
-    walls+=("$wall")
-    cpus+=("$(echo "$user + $sys" | bc)")
-  done
-  echo "$(median "${walls[@]}") $(median "${cpus[@]}")" >"$work/big_$name"
-}
-timed ours build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg \
-  --width 4000 --height 3000 --background-picture "$work/photo.jpg"
-timed cjpeg cjpeg -quality 75 -optimize -sample 2x2 -outfile "$work/cjpeg.jpg" "$work/photo.bmp"
-timed white build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg \
-  --width 4000 --height 3000
-timed tiny build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg
+# Every round runs the four in turn (bench/alternate.py), medians of the rounds.
+/usr/bin/python3 bench/alternate.py "$rounds" "$work/big_out" \
+  ours -- build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg \
+    --width 4000 --height 3000 --background-picture "$work/photo.jpg" \
+  cjpeg -- cjpeg -quality 75 -optimize -sample 2x2 -outfile "$work/cjpeg.jpg" "$work/photo.bmp" \
+  white -- build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg \
+    --width 4000 --height 3000 \
+  tiny -- build-bench/pagiro convert "$work/short.txt" -o "$work/big_out" --quiet --format jpg >"$work/big_times"
+for name in ours cjpeg white tiny; do sed -n "s/^$name //p" "$work/big_times" >"$work/big_$name"; done
 read -r ow oc <"$work/big_ours"
 read -r cw cc <"$work/big_cjpeg"
 read -r ww wc <"$work/big_white"
 read -r tw tc <"$work/big_tiny"
 awk -v ow="$ow" -v oc="$oc" -v cw="$cw" -v cc="$cc" -v ww="$ww" -v wc="$wc" -v tw="$tw" -v tc="$tc" 'BEGIN {
-  printf "ours, page over the picture:   %.3f s (CPU %.3f s)\n", ow, oc;
-  printf "cjpeg -optimize, same picture: %.3f s (CPU %.3f s)\n", cw, cc;
+  printf "ours, page over the picture:   %.4f s (CPU %.4f s)\n", ow, oc;
+  printf "cjpeg -optimize, same picture: %.4f s (CPU %.4f s)\n", cw, cc;
   printf "ours / cjpeg (speed):          %.2fx wall, %.2fx CPU   (goal: at least 1x)\n", cw/ow, cc/oc;
-  printf "white page:                    %.3f s (CPU %.3f s); a default page, the start and end of the process: %.3f s (CPU %.3f s)\n", ww, wc, tw, tc;
-  printf "white page less the process:   %.3f s   (goal: under 0.040 s)\n", ww - tw;
+  printf "white page:                    %.4f s (CPU %.4f s); a default page, the start and end of the process: %.4f s (CPU %.4f s)\n", ww, wc, tw, tc;
+  printf "white page less the process:   %.4f s   (goal: under 0.040 s)\n", ww - tw;
 }'
 
 echo
