@@ -164,12 +164,11 @@ void bmptojpg::WriteScanHeader(const ScanPlan& plan, int first, int last) {
 }
 
 void bmptojpg::AssembleFile() {
-    ScanPlan plan;
-    for (int i = 0; i < ComponentCount; ++i) {
-        plan.component.push_back(i);
-        plan.dc_table.push_back(i == 0 ? 0 : 1);
-        plan.ac_table.push_back(i == 0 ? 0 : 1);
-    }
+    // Made at their size: a page's fixed costs count, and these would grow twice.
+    const std::size_t positions = static_cast<std::size_t>(ComponentCount);
+    ScanPlan plan{std::vector<int>(positions), std::vector<int>(positions, 1), std::vector<int>(positions, 1)};
+    for (std::size_t i = 0; i < positions; ++i) plan.component[i] = static_cast<int>(i);
+    plan.dc_table[0] = plan.ac_table[0] = 0;
     const int last = ComponentCount - 1;
     const bool fast = !Fast.empty();
     const std::int32_t n = fast ? OptimizeTablesFast(plan, 0, last) : OptimizeTables(plan, 0, last);
