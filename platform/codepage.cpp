@@ -96,6 +96,8 @@ std::string ansi_codepage_name() {
     return g_name;
 }
 
+unsigned ansi_codepage_generation() { return g_generation.load(std::memory_order_acquire); }
+
 namespace {
 
 // Called for every character of a run: keep the table at hand per thread and

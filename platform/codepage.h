@@ -21,6 +21,9 @@ IcuConverter open_icu_converter(const char* name);
 // "windows-1252"). Returns false, and keeps the old one, when ICU has no such converter.
 bool set_ansi_codepage(const char* icu_name);
 std::string ansi_codepage_name();
+// A number that changes whenever the code page does: what is worked out from the
+// code page once and kept can be checked against it.
+unsigned ansi_codepage_generation();
 
 // Bytes the UTF-16 code unit takes in the code page: 2 for a double-byte
 // character, else 1. A unit the code page cannot represent (also either half of a

@@ -128,7 +128,8 @@ bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
         p.setPen(Qt::black);
         p.drawText(QPoint(2 * em_, em_ + ascent_), pair);
     }
-    compose(by_us, 2 * em_, em_, pair, qRgb(0, 0, 0), width);
+    const Glyph* const glyphs[] = {&glyph(a), &glyph(b)};
+    compose(by_us, 2 * em_, em_, glyphs, qRgb(0, 0, 0), width);
     const bool plain = by_qt == by_us;
     plain_pairs_.emplace(key, plain);
     return plain;
@@ -136,23 +137,26 @@ bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
 
 bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line, QRgb colour, int right) {
     bool previous_latin = false;
+    line_glyphs_.resize(std::size_t(line.size()));
     for (qsizetype k = 0; k < line.size(); ++k) {
         const Glyph& g = glyph(line[k].unicode());
         if (!g.usable) return false;
         if (g.latin_letter && previous_latin && !pair_is_plain(line[k - 1].unicode(), line[k].unicode())) return false;
         previous_latin = g.latin_letter;
+        line_glyphs_[std::size_t(k)] = &g;
     }
-    compose(image, left, top, line, colour, right);
+    compose(image, left, top, line_glyphs_, colour, right);
     return true;
 }
 
-void GlyphCache::compose(QImage& image, int left, int top, const QString& line, QRgb colour, int right) {
+void GlyphCache::compose(QImage& image, int left, int top, std::span<const Glyph* const> glyphs, QRgb colour,
+                         int right) {
     const int w = std::min(image.width(), right), h = image.height();
     uchar* bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     int pen = left;
-    for (QChar c : line) {
-        const Glyph& g = glyph(c.unicode());
+    for (const Glyph* each : glyphs) {
+        const Glyph& g = *each;
         const bool inside = pen + g.left >= 0 && pen + g.right <= w && top + g.top >= 0 && top + g.bottom <= h;
         if (inside && g.mask_rows != 0) {
             uchar* row = bits + (top + g.top) * stride + std::size_t(pen + g.left) * sizeof(QRgb);

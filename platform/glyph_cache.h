@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -59,12 +60,15 @@ private:
     Glyph render(char16_t c, bool any) const;
     // Whether two adjacent letters come out as their two glyphs (no ligature).
     bool pair_is_plain(char16_t a, char16_t b);
-    void compose(QImage& image, int left, int top, const QString& line, QRgb colour, int right);
+    // Inks the glyphs one after the other from the pen at `left`.
+    void compose(QImage& image, int left, int top, std::span<const Glyph* const> glyphs, QRgb colour, int right);
 
     QFont font_;
     int ascent_ = 0;
     int em_ = 0;
     std::vector<std::unique_ptr<Glyph>> glyphs_;  // by UTF-16 code unit, made when first needed
+    // The glyphs of the line draw_line checks, looked up once and inked from here.
+    std::vector<const Glyph*> line_glyphs_;
     std::unordered_map<std::uint32_t, bool> plain_pairs_;
     std::unordered_map<char16_t, Glyph> cell_glyphs_;  // for draw_in_cell
 };

@@ -102,7 +102,7 @@ void PageSurface::set_font(const QString& family, double points) {
     cell_height_ = std::max(1, QFontMetrics(font_).height());
     column_ = points * 4 / 3;
     glyph_cache_.reset();
-    advances_.clear();
+    chars_.clear();
     if (painter_.isActive()) {
         painter_.setFont(font_);
         ascent_ = painter_.fontMetrics().ascent();
@@ -114,7 +114,7 @@ void PageSurface::set_hinting(QFont::HintingPreference hinting) {
     font_.setHintingPreference(hinting);
     cell_height_ = std::max(1, QFontMetrics(font_).height());
     glyph_cache_.reset();
-    advances_.clear();
+    chars_.clear();
     if (painter_.isActive()) painter_.setFont(font_);
 }
 
@@ -224,11 +224,15 @@ int pixels_before(double edge) { return int(std::floor(edge + 1e-6)); }
 
 }  // namespace
 
-double PageSurface::advance(char16_t c) {
-    if (advances_.empty()) advances_.assign(65536, -1.0f);
-    float& a = advances_[c];
-    if (a < 0) a = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(c))));
-    return a;
+const PageSurface::CharFacts& PageSurface::facts(char16_t c) {
+    if (chars_.empty()) chars_.assign(65536, CharFacts{});
+    CharFacts& f = chars_[c];
+    if (f.advance < 0) {
+        f.shown = ansi_representable(c) ? c : u'?';
+        f.halves = ansi_char_bytes(f.shown) == 2 ? 2 : 1;
+        f.advance = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(f.shown))));
+    }
+    return f;
 }
 
 void PageSurface::print(int left, int top, const QString& line) {
@@ -241,14 +245,16 @@ void PageSurface::print(int left, int top, const QString& line) {
     cell_ends_.resize(std::size_t(line.size()));
     double grid = 0, pen = 0;
     bool natural = true;
+    if (const unsigned now = ansi_codepage_generation(); chars_codepage_ != now) {
+        chars_.clear();
+        chars_codepage_ = now;
+    }
     for (qsizetype k = 0; k < line.size(); ++k) {
-        char16_t c = line[k].unicode();
-        if (!ansi_representable(c)) {
-            c = u'?';
-            shown[k] = QChar(c);
-        }
-        const double share = (ansi_char_bytes(c) == 2 ? 1.0 : 0.5) * column_;
-        const double a = advance(c);
+        const char16_t c = line[k].unicode();
+        const CharFacts& f = facts(c);
+        if (f.shown != c) shown[k] = QChar(f.shown);
+        const double share = (f.halves == 2 ? 1.0 : 0.5) * column_;
+        const double a = f.advance;
         grid += share;
         const double end = std::min({pen + a, pen + pixels_through(share), double(pixels_through(grid))});
         if (end < pen + a) natural = false;

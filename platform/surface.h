@@ -97,7 +97,16 @@ public:
 private:
     QPainter& painter();
     void finish_drawing() const;
-    double advance(char16_t c);
+    // What print() needs of a character, worked out when first met and found
+    // again by one look-up: the character drawn (itself, or "?" when the code
+    // page does not have it), the half columns of the grid it takes and its
+    // natural advance.
+    struct CharFacts {
+        float advance = -1;  // < 0 until worked out
+        char16_t shown = 0;
+        std::uint8_t halves = 0;
+    };
+    const CharFacts& facts(char16_t c);
     void print_in_cells(int left, int top, const QString& line);
     // The rows a line with its text cell's top at `top` may ink: the glyphs are
     // drawn and measured with two cell heights of room above and below.
@@ -118,7 +127,8 @@ private:
     QFont::HintingPreference hinting_ = QFont::PreferFullHinting;
     int ascent_ = 0;
     double column_ = 12;              // pixels of one column of the page grid
-    std::vector<float> advances_;     // natural advance by UTF-16 unit, < 0 until measured
+    std::vector<CharFacts> chars_;    // by UTF-16 unit; for font_ and the code page of this generation
+    unsigned chars_codepage_ = 0;
     std::vector<double> cell_ends_;   // print(): where each character's cell ends
     bool use_glyph_cache_ = true;
     std::unique_ptr<GlyphCache> glyph_cache_;  // for font_; made when first needed
