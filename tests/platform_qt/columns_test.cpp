@@ -81,6 +81,38 @@ TEST(LineColumns, CharactersTheCodePageLacksAreDrawnAsQuestionMarks) {
     }
 }
 
+TEST(LineColumns, AChangedCodePageAppliesToTheNextLineOfTheSameSurface) {
+    // A surface keeps what it worked out of each character; a new code page must
+    // not leave it drawing with the old one's substitutes and column shares.
+    const QString family = cjk_family();
+    const QString line = QStringLiteral("好中ab");
+    for (bool cached : {true, false}) {
+        PageSurface s;
+        s.set_size(400, 60);
+        s.set_font(family, 9);
+        s.set_colors(0x000000, 0xFFFFFF);
+        s.set_glyph_cache(cached);
+        s.clear();
+        s.print(4, 4, line);
+        const QImage in_gbk = s.image().copy();
+        EXPECT_EQ(in_gbk, printed(family, 9, cached, line));
+
+        ASSERT_TRUE(set_ansi_codepage("windows-1252"));
+        s.clear();
+        s.print(4, 4, line);
+        const QImage in_latin = s.image().copy();
+        const QImage expected_latin = printed(family, 9, cached, QStringLiteral("??ab"));
+        ASSERT_TRUE(set_ansi_codepage("windows-936"));
+        EXPECT_EQ(in_latin, expected_latin);
+        EXPECT_NE(in_latin, in_gbk);
+
+        // And back: the Chinese characters are themselves again.
+        s.clear();
+        s.print(4, 4, line);
+        EXPECT_EQ(s.image(), in_gbk);
+    }
+}
+
 TEST(LineColumns, AWideOneByteCharacterIsSqueezedIntoItsHalfColumn) {
     const QString family = cjk_family();
     // Alone, "€" keeps its strokes but only six pixels of width at 9 pt.
