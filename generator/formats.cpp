@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <algorithm>
+#include <span>
 
 #include "generator/settings.h"
 #include "jpeg/bmptojpg.h"
@@ -14,19 +15,37 @@ namespace pagiro {
 namespace {
 
 constexpr std::int64_t kTwoThreadPixels = 1 << 20;
+// Pages up to this size are encoded by an encoder each worker thread keeps, whose
+// arrays serve page after page (about 2 MB at most held per thread); larger ones
+// by an encoder of their own, so that their memory goes with them.
+constexpr std::int64_t kKeptEncoderPixels = 1 << 19;
+
+QByteArray encode_with(bmptojpg& encoder, const QImage& page) {
+    encoder.SampleHDC(view_of(page), page.width(), page.height(), 0, 0);
+    const std::span<const std::uint8_t> bytes = encoder.SaveView();
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+}
 
 QByteArray jpeg_of(const QImage& page, bool grey) {
     // A big page's coefficients, like its pixels, are asked for in large memory pages.
     static const bool large_arrays = (bmptojpg::SetLargeArrayHook([](void* data, std::size_t bytes) { advise_large_pages(data, bytes); }), true);
     (void)large_arrays;
+    const std::int64_t pixels = std::int64_t(page.width()) * page.height();
+    if (pixels <= kKeptEncoderPixels) {
+        thread_local bmptojpg colour_encoder;
+        thread_local bmptojpg grey_encoder = [] {
+            bmptojpg e;
+            e.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
+            return e;
+        }();
+        return encode_with(grey ? grey_encoder : colour_encoder, page);
+    }
     bmptojpg encoder;
     if (grey) encoder.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
     // Large pages are few in flight (their memory bounds them), so the encoder
     // takes the second core itself; the bytes do not depend on it.
-    if (std::int64_t(page.width()) * page.height() >= kTwoThreadPixels) encoder.SetThreads(2);
-    encoder.SampleHDC(view_of(page), page.width(), page.height(), 0, 0);
-    const std::vector<std::uint8_t> bytes = encoder.SaveBytes();
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    if (pixels >= kTwoThreadPixels) encoder.SetThreads(2);
+    return encode_with(encoder, page);
 }
 
 std::optional<QByteArray> jpg_page(const QImage& page, const RunSettings&, QString*) { return jpeg_of(page, false); }

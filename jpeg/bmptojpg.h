@@ -33,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,6 +77,11 @@ public:
 
     // The bytes SaveFile would write, without a file; the same errors but the file's.
     std::vector<std::uint8_t> SaveBytes();
+
+    // The same bytes left in the encoder's own buffer, without a copy: valid until
+    // the next call on the object. The buffer is kept for the next picture, so an
+    // encoder used for page after page asks for memory only when a page is larger.
+    std::span<const std::uint8_t> SaveView();
 
     // Threads that SampleHDC and SaveFile may use for a large picture (1 or 2;
     // default 1). The bytes written do not depend on it.
@@ -265,6 +271,7 @@ private:
         std::int64_t dummy_blocks = 0;
     };
     std::vector<FastComponent> Fast;  // empty unless the picture was taken in by a fast path
+    std::vector<std::uint8_t> Strips[2];  // the fast sampling's planar strips, one per thread
     CodePath FastPath = CodePath::Plain;
     std::int32_t FastEstimate = 0;
     int Threads = 1;

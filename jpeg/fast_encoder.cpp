@@ -197,7 +197,15 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
     };
     Plane planes[3];
     int plane_count = 0;
-    std::vector<FastComponent> fast(static_cast<std::size_t>(ComponentCount));
+    // The records of the previous picture are taken over, so that a run of pages
+    // of one size keeps its arrays instead of asking for new ones each page.
+    std::vector<FastComponent> fast = std::move(Fast);
+    Fast.clear();
+    fast.resize(static_cast<std::size_t>(ComponentCount));
+    for (FastComponent& f : fast) {
+        f.ac_counts.fill(0);
+        f.dummy_blocks = 0;
+    }
     for (int c = 0; c < ComponentCount; ++c) {
         ComponentRecord& comp = Components[static_cast<std::size_t>(c)];
         comp.Id = c + 1;
@@ -275,7 +283,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
 
     // Per thread a planar strip: red rows, then green rows, then blue rows, each
     // row pw bytes. Made here: nothing may throw on the second thread.
-    std::vector<std::uint8_t> strips[2];
+    std::vector<std::uint8_t>* strips = Strips;
     for (int t = 0; t < (two ? 2 : 1); ++t) strips[t].resize(static_cast<std::size_t>(widest) * 24 + 64);
 
     run_split(two, [&](int t) {

@@ -218,3 +218,8 @@ std::vector<std::uint8_t> bmptojpg::SaveBytes() {
     FileData.shrink_to_fit();
     return bytes;
 }
+
+std::span<const std::uint8_t> bmptojpg::SaveView() {
+    AssembleFile();
+    return {FileData.data(), FileData.size()};
+}

@@ -43,9 +43,10 @@ int plane_size(int size, int factor, int largest) {
 }  // namespace
 
 int bmptojpg::SampleHDC(const pagiro::PixelView& lHDC, int lWidth, int lHeight, int lSrcLeft, int lSrcTop) {
-    Fast.clear();
     const CodePath path = ActiveCodePath();
+    // The fast sampling takes over the records of the previous picture itself.
     if (path != CodePath::Plain) return SampleFast(lHDC, lWidth, lHeight, lSrcLeft, lSrcTop, path);
+    Fast.clear();
     Precision = 8;
     Height = lHeight;
     Width = lWidth;

@@ -268,6 +268,55 @@ TEST_F(JpegFastPath, SettingsChangedAfterSampling) {
     for (const auto& f : files) EXPECT_EQ(f, files[0]);
 }
 
+// One encoder kept for page after page, as a worker thread keeps it: each file
+// is the one a fresh encoder writes, whatever came before — a larger picture, a
+// busier one (its symbol counts must not carry over), one partly outside the
+// view, a picture that could not be taken in.
+TEST_F(JpegFastPath, KeptEncoderWritesWhatAFreshOneWrites) {
+    const Picture busy = jpeg_test::random_picture(200, 150, 3);
+    const Picture page = jpeg_test::text_picture(128, 110, 4);
+    const Picture photo = jpeg_test::smooth_picture(61, 37, 5);
+    struct Step {
+        const Picture* picture;
+        int width, height, left, top;
+    };
+    const Step steps[] = {
+        {&busy, 200, 150, 0, 0}, {&page, 128, 110, 0, 0}, {&page, 128, 110, 0, 0}, {&photo, 61, 37, 0, 0},
+        {&busy, 200, 150, 0, 0}, {&page, 140, 120, -5, 3},  // partly outside: the resampled planes
+        {&photo, 0, 37, 0, 0},                                // refused, nothing kept
+        {&page, 128, 110, 0, 0},
+    };
+    std::vector<Path> paths = fast_paths();
+    paths.insert(paths.begin(), Path::Plain);
+    for (Path path : paths) {
+        for (bool grey : {false, true}) {
+            bmptojpg::SetCodePath(path);
+            bmptojpg kept;
+            if (grey) kept.SetSamplingFrequencies(1, 1, 0, 0, 0, 0);
+            int n = 0;
+            for (const Step& st : steps) {
+                SCOPED_TRACE(std::string(name(path)) + (grey ? " grey" : " colour") + " step " + std::to_string(n++));
+                Settings s;
+                s.left = st.left;
+                s.top = st.top;
+                if (grey) std::fill(std::begin(s.factors), std::end(s.factors), 0), s.factors[0] = s.factors[1] = 1;
+                const auto fresh = encode(path, st.picture->view(), st.width, st.height, s);
+                if (kept.SampleHDC(st.picture->view(), st.width, st.height, st.left, st.top) != 0) {
+                    EXPECT_TRUE(fresh.empty());
+                    // No bytes of the earlier picture may come out after a refusal.
+                    EXPECT_THROW(kept.SaveView(), VbError);
+                    continue;
+                }
+                ASSERT_FALSE(fresh.empty());
+                const std::span<const std::uint8_t> view = kept.SaveView();
+                EXPECT_EQ(std::vector<std::uint8_t>(view.begin(), view.end()), fresh);
+                // Asked again, and as a copy: the same file.
+                EXPECT_EQ(kept.SaveBytes(), fresh);
+            }
+        }
+    }
+}
+
 TEST_F(JpegFastPath, HeapMergeGivesTheSameTables) {
     std::mt19937 rng(12);
     for (int trial = 0; trial < 3000; ++trial) {
