@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
+#include <exception>
 #include <limits>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "memory.h"
@@ -54,7 +57,7 @@ bool qt_turns_pictures() {
 }  // namespace
 
 JpegPictureReader::JpegPictureReader(const std::uint8_t* bytes, std::size_t size)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<State>()), bytes_(bytes), byte_count_(size) {
     if (!looks_like_jpeg(bytes, size) || size > std::numeric_limits<unsigned long>::max() || qt_turns_pictures())
         return;
     State& s = *state_;
@@ -81,15 +84,17 @@ JpegPictureReader::~JpegPictureReader() {
 
 namespace {
 
-// Decodes rows 0 .. part_height - 1 into `rows`; whole rows go through `spare`
-// (one row of the whole width) when the part is narrower than the picture.
+// Decodes rows first .. end - 1 into `rows` (row 0 at first_row), reading past
+// the rows above `first` without drawing them; whole rows go through `spare` (one
+// row of the whole width) when the part is narrower than the picture.
 bool decode_rows(JpegPictureReader::State& s, unsigned char* first_row, std::ptrdiff_t stride, int part_width,
-                 int part_height, unsigned char* spare) {
+                 int first, int end, unsigned char* spare) {
     if (setjmp(s.failed)) return false;
     jpeg_start_decompress(&s.info);
+    if (first > 0 && jpeg_skip_scanlines(&s.info, JDIMENSION(first)) != JDIMENSION(first)) return false;
     constexpr int kBatch = 16;
     JSAMPROW rows[kBatch];
-    while (int(s.info.output_scanline) < part_height) {
+    while (int(s.info.output_scanline) < end) {
         const int y = int(s.info.output_scanline);
         if (spare) {
             rows[0] = spare;
@@ -97,7 +102,7 @@ bool decode_rows(JpegPictureReader::State& s, unsigned char* first_row, std::ptr
             std::memcpy(first_row + stride * y, spare, std::size_t(part_width) * 4);
             continue;
         }
-        const int n = std::min(kBatch, part_height - y);
+        const int n = std::min(kBatch, end - y);
         for (int k = 0; k < n; ++k) rows[k] = first_row + stride * (y + k);
         if (jpeg_read_scanlines(&s.info, rows, JDIMENSION(n)) == 0) return false;
     }
@@ -105,14 +110,22 @@ bool decode_rows(JpegPictureReader::State& s, unsigned char* first_row, std::ptr
     return true;
 }
 
+// Where the two threads' rows meet: the lower thread reads the upper rows too
+// (without drawing them they still cost it about two thirds of their time, for
+// the entropy decoding), so the upper thread takes the larger share. Measured on
+// photographs of quality 75 to 95.
+constexpr double kUpperShare = 0.7;
+
 }  // namespace
 
-QImage JpegPictureReader::read(QSize part) {
+QImage JpegPictureReader::read(QSize part, std::int64_t split_from) {
     if (!readable_ || part.isEmpty() || part.width() > size_.width() || part.height() > size_.height()) return {};
     readable_ = false;
     QImage picture(part, QImage::Format_RGB32);
     if (picture.isNull()) return {};
     advise_large_pages(picture.bits(), std::size_t(picture.sizeInBytes()));
+    unsigned char* const first_row = picture.bits();
+    const std::ptrdiff_t stride = picture.bytesPerLine();
     std::vector<unsigned char> spare;
     if (part.width() < size_.width()) {
         try {
@@ -121,9 +134,31 @@ QImage JpegPictureReader::read(QSize part) {
             return {};
         }
     }
-    if (!decode_rows(*state_, picture.bits(), picture.bytesPerLine(), part.width(), part.height(),
-                     spare.empty() ? nullptr : spare.data()))
-        return {};
+    // A progressive picture is decoded whole before its first row comes out, so
+    // a second thread would only do the same work again.
+    const int middle = int(part.height() * kUpperShare);
+    std::optional<JpegPictureReader> lower;
+    std::thread helper;
+    bool lower_ok = false;
+    if (spare.empty() && std::int64_t(part.width()) * part.height() >= split_from && middle > 0 &&
+        !state_->info.progressive_mode) {
+        try {
+            lower.emplace(bytes_, byte_count_);
+            if (lower->readable_)
+                helper = std::thread([&] {
+                    lower_ok = decode_rows(*lower->state_, first_row, stride, part.width(), middle, part.height(),
+                                           nullptr);
+                });
+        } catch (const std::exception&) {
+            // No second thread or no memory for its decoder: one thread decodes all.
+        }
+    }
+    const int upper_end = helper.joinable() ? middle : part.height();
+    const bool upper_ok =
+        decode_rows(*state_, first_row, stride, part.width(), 0, upper_end, spare.empty() ? nullptr : spare.data());
+    if (helper.joinable()) helper.join();
+    else lower_ok = true;
+    if (!upper_ok || !lower_ok) return {};
     return picture;
 }
 

@@ -31,12 +31,20 @@ public:
     // The top-left `part` of the picture (within size()), or a null picture when
     // the file turns out to be broken or memory runs out. Only rows down to the
     // bottom of the part are decoded. Call once.
-    QImage read(QSize part);
+    //
+    // A part of `split_from` pixels or more (as wide as the picture, not
+    // progressive) is decoded by two threads: the second reads past the upper rows
+    // without drawing them and decodes the lower ones, which saves about a third
+    // of the time. The pixels are the same either way.
+    static constexpr std::int64_t kSplitPixels = std::int64_t(2) << 20;
+    QImage read(QSize part, std::int64_t split_from = kSplitPixels);
 
     struct State;  // the library's decoder, private to the source file
 
 private:
     std::unique_ptr<State> state_;
+    const std::uint8_t* bytes_;
+    std::size_t byte_count_;
     bool readable_ = false;
     QSize size_;
 };

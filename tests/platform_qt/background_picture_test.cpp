@@ -26,14 +26,16 @@ QImage as_qt_reads(const QString& path) {
     return reader.read().convertToFormat(QImage::Format_RGB32);
 }
 
-// Our reader's top-left `part` of the file.
-QImage as_we_read(const QString& path, QSize part, bool* readable = nullptr) {
+// Our reader's top-left `part` of the file; pictures of `split_from` pixels or
+// more decoded by two threads.
+QImage as_we_read(const QString& path, QSize part, bool* readable = nullptr,
+                  std::int64_t split_from = JpegPictureReader::kSplitPixels) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = file.readAll();
     JpegPictureReader reader(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
     if (readable) *readable = reader.readable();
-    return reader.readable() ? reader.read(part.isValid() ? part : reader.size()) : QImage();
+    return reader.readable() ? reader.read(part.isValid() ? part : reader.size(), split_from) : QImage();
 }
 
 const JpegKind kKinds[] = {
@@ -66,6 +68,8 @@ TEST(JpegPicture, ReadsEveryKindOfPictureExactlyAsQtsReaderDoes) {
             ASSERT_TRUE(readable);
             ASSERT_EQ(ours.format(), QImage::Format_RGB32);
             EXPECT_EQ(ours, as_qt_reads(path));
+            // Decoded by two threads, the lower one reading past the upper rows.
+            EXPECT_EQ(as_we_read(path, QSize(), nullptr, 1), ours);
         }
 }
 
@@ -79,6 +83,7 @@ TEST(JpegPicture, ThePartKeptIsThePictureCutAsQtsReaderCutsIt) {
         for (const QSize part : {QSize(150, 37), QSize(41, 90), QSize(33, 17), QSize(150, 90), QSize(1, 1)}) {
             SCOPED_TRACE(std::to_string(part.width()) + "x" + std::to_string(part.height()));
             EXPECT_EQ(as_we_read(path, part), whole.copy(QRect(QPoint(0, 0), part)));
+            EXPECT_EQ(as_we_read(path, part, nullptr, 1), whole.copy(QRect(QPoint(0, 0), part)));
             // What the page is given is what Qt's reader gives when asked for that part.
             QImageReader clipped(path);
             clipped.setClipRect(QRect(QPoint(0, 0), part));
@@ -140,6 +145,7 @@ TEST(JpegPicture, ADamagedPictureShowsWhatQtShows) {
         const std::optional<BackgroundPicture> loaded = load_background_picture(p, QSize(96, 96), &error);
         ASSERT_TRUE(loaded) << error.toStdString();
         EXPECT_EQ(loaded->shown, as_qt_reads(p));
+        EXPECT_EQ(as_we_read(p, QSize(), nullptr, 1), loaded->shown);
     }
 }
 
