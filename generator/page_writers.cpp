@@ -44,9 +44,12 @@ class SurfaceCanvas : public PageCanvas {
 public:
     explicit SurfaceCanvas(const RunSettings& s) {
         surface_.set_size(to_i32(s.width), to_i32(s.height));
-        load_background(surface_, s.background_picture);
         surface_.set_font(s.font, s.font_size);
         surface_.set_colors(s.text_colour, s.background_colour);
+        // Last: a picture read ahead may still be on its way, and the rest of the
+        // start overlaps with it.
+        surface_.prepare();
+        load_background(surface_, s.background_picture);
     }
 
     void begin_page() override { surface_.clear(); }

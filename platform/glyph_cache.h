@@ -33,6 +33,9 @@ public:
     // whatever face Qt falls back to.
     void draw_in_cell(QImage& image, int left, int width, int top, char16_t c, QRgb colour);
 
+    // Renders `c` now: the first glyph also starts Qt's text drawing.
+    void prepare(char16_t c) { glyph(c); }
+
 private:
     // A horizontal stretch of ink, relative to the pen position and the cell top.
     struct Run {

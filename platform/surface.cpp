@@ -235,6 +235,23 @@ const PageSurface::CharFacts& PageSurface::facts(char16_t c) {
     return f;
 }
 
+void PageSurface::follow_codepage() {
+    if (const unsigned now = ansi_codepage_generation(); chars_codepage_ != now) {
+        chars_.clear();
+        chars_codepage_ = now;
+    }
+}
+
+void PageSurface::prepare() {
+    constexpr char16_t kSample = u'\u4E00';
+    follow_codepage();
+    facts(kSample);
+    if (use_glyph_cache_) {
+        if (!glyph_cache_) glyph_cache_ = std::make_unique<GlyphCache>(font_);
+        glyph_cache_->prepare(kSample);
+    }
+}
+
 void PageSurface::print(int left, int top, const QString& line) {
     if (line.isEmpty()) return;
     const auto [ink_top, ink_end] = ink_rows(top);
@@ -245,10 +262,7 @@ void PageSurface::print(int left, int top, const QString& line) {
     cell_ends_.resize(std::size_t(line.size()));
     double grid = 0, pen = 0;
     bool natural = true;
-    if (const unsigned now = ansi_codepage_generation(); chars_codepage_ != now) {
-        chars_.clear();
-        chars_codepage_ = now;
-    }
+    follow_codepage();
     for (qsizetype k = 0; k < line.size(); ++k) {
         const char16_t c = line[k].unicode();
         const CharFacts& f = facts(c);

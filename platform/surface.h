@@ -82,6 +82,10 @@ public:
     // squeezed when its ink does not fit; every other character keeps its own
     // advance. No ink goes right of the line's last column.
     void print(int left, int top, const QString& line);
+    // Does ahead what drawing the first line would begin with (the code page's
+    // table, the font's metrics, the start of Qt's text drawing), so that it can
+    // overlap with the reading of a background picture.
+    void prepare();
     // Lines are put together from glyphs drawn once (the same pixels, much
     // faster); off, every line is drawn by Qt. On by default.
     void set_glyph_cache(bool on);
@@ -107,6 +111,8 @@ private:
         std::uint8_t halves = 0;
     };
     const CharFacts& facts(char16_t c);
+    // Forgets the characters' facts when the code page has changed since.
+    void follow_codepage();
     void print_in_cells(int left, int top, const QString& line);
     // The rows a line with its text cell's top at `top` may ink: the glyphs are
     // drawn and measured with two cell heights of room above and below.
