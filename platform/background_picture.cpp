@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bmp_picture.h"
 #include "file_names.h"
 #include "jpeg_picture.h"
 #include "memory.h"
@@ -111,7 +112,7 @@ std::uint64_t load_bytes(QSize whole, QSize kept, bool reads_part) {
                               std::uint64_t(kept.width()), std::uint64_t(kept.height()), reads_part);
 }
 
-enum class JpegRead { done, not_taken, refused };
+enum class DirectRead { done, not_taken, refused };
 
 // The whole file, when it is a JPEG of a size worth holding in memory.
 std::vector<std::uint8_t> jpeg_file_bytes(int fd) {
@@ -139,21 +140,46 @@ std::vector<std::uint8_t> jpeg_file_bytes(int fd) {
 }
 
 // The picture through libjpeg-turbo, when it is a JPEG that reader takes.
-JpegRead read_jpeg(int fd, QSize page, BackgroundPicture& out, QString* error) {
+DirectRead read_jpeg(int fd, QSize page, BackgroundPicture& out, QString* error) {
     const std::vector<std::uint8_t> bytes = jpeg_file_bytes(fd);
-    if (bytes.empty()) return JpegRead::not_taken;
+    if (bytes.empty()) return DirectRead::not_taken;
     JpegPictureReader reader(bytes.data(), bytes.size());
-    if (!reader.readable()) return JpegRead::not_taken;
+    if (!reader.readable()) return DirectRead::not_taken;
     const QSize whole = reader.size();
     const QSize kept = whole.boundedTo(page);
     if (std::optional<QString> refusal = too_big(whole, load_bytes(whole, kept, true))) {
         if (error) *error = *refusal;
-        return JpegRead::refused;
+        return DirectRead::refused;
     }
     QImage shown = reader.read(kept);
-    if (shown.isNull()) return JpegRead::not_taken;
+    if (shown.isNull()) return DirectRead::not_taken;
     out = {std::move(shown), whole};
-    return JpegRead::done;
+    return DirectRead::done;
+}
+
+// The picture read directly, when it is a plain 24-bit BMP.
+DirectRead read_bmp(int fd, QSize page, BackgroundPicture& out, QString* error) {
+    std::uint8_t header[kBmpHeaderBytes];
+    const ssize_t got = ::pread(fd, header, sizeof header, 0);
+    struct stat st {};
+    if (got <= 0 || ::fstat(fd, &st) != 0) return DirectRead::not_taken;
+    const std::optional<BmpLayout> layout = plain_bmp_layout(header, std::size_t(got), std::uint64_t(st.st_size));
+    if (!layout) return DirectRead::not_taken;
+    const QSize kept = layout->size.boundedTo(page);
+    if (std::optional<QString> refusal = too_big(layout->size, load_bytes(layout->size, kept, true))) {
+        if (error) *error = *refusal;
+        return DirectRead::refused;
+    }
+    QImage shown = read_plain_bmp(fd, *layout, kept);
+    if (shown.isNull()) return DirectRead::not_taken;
+    out = {std::move(shown), layout->size};
+    return DirectRead::done;
+}
+
+// The pictures read without Qt: JPEG and plain BMP.
+DirectRead read_directly(int fd, QSize page, BackgroundPicture& out, QString* error) {
+    const DirectRead jpeg = read_jpeg(fd, page, out, error);
+    return jpeg == DirectRead::not_taken ? read_bmp(fd, page, out, error) : jpeg;
 }
 
 // The picture through Qt's readers: any format they know.
@@ -247,7 +273,7 @@ private:
         OpenFile file;
         BackgroundPicture picture;
         if (open_picture_file(path_, file, identity_, nullptr) &&
-            read_jpeg(file.get(), page_, picture, nullptr) == JpegRead::done)
+            read_directly(file.get(), page_, picture, nullptr) == DirectRead::done)
             picture_ = std::move(picture);
     }
 
@@ -292,10 +318,10 @@ std::optional<BackgroundPicture> load_background_picture(const QString& path, QS
     FileIdentity identity;
     if (!open_picture_file(name, file, identity, error)) return std::nullopt;
     BackgroundPicture picture;
-    switch (read_jpeg(file.get(), page, picture, error)) {
-    case JpegRead::done: return picture;
-    case JpegRead::refused: return std::nullopt;
-    case JpegRead::not_taken: break;
+    switch (read_directly(file.get(), page, picture, error)) {
+    case DirectRead::done: return picture;
+    case DirectRead::refused: return std::nullopt;
+    case DirectRead::not_taken: break;
     }
     return read_with_qt(file.get(), page, error);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The background picture: read from its file, cut to the part a page shows, in
 // the page's pixel format. A JPEG picture is decoded by libjpeg-turbo straight into
-// that format; any other picture (and a JPEG that reader does not take) by Qt's
-// readers. A run can start reading it on a thread of its own as soon as it knows
+// that format, and a plain 24-bit BMP read into it; any other picture (and a JPEG
+// or BMP those readers do not take) by Qt's readers. A run can start reading it on a thread of its own as soon as it knows
 // the picture and the page size, so that the reading overlaps the program's start.
 #include <QImage>
 #include <QSize>
@@ -24,7 +24,7 @@ std::optional<BackgroundPicture> load_background_picture(const QString& path, QS
 // Starts reading the picture at `path` for a page of `page` size on a thread of its
 // own. The next load_background_picture of the same path and page size takes what
 // it read, when the file is still the one it read; anything else it reads afresh.
-// Only JPEG pictures are read ahead; a blank path starts nothing.
+// Only JPEG and plain BMP pictures are read ahead; a blank path starts nothing.
 void load_background_picture_ahead(const QString& path, QSize page);
 
 // Lets go of a picture read ahead that nothing will take (a process that only

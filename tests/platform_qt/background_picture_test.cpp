@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "jpeg_samples.h"
+#include "platform/bmp_picture.h"
 #include "platform/file_names.h"
 #include "platform/jpeg_picture.h"
 #include "qt_app.h"
@@ -147,6 +148,107 @@ TEST(JpegPicture, ADamagedPictureShowsWhatQtShows) {
         EXPECT_EQ(loaded->shown, as_qt_reads(p));
         EXPECT_EQ(as_we_read(p, QSize(), nullptr, 1), loaded->shown);
     }
+}
+
+// A 24-bit BMP file of `picture`, with an info header of `info_size` bytes (40, 108
+// or 124), its rows stored bottom-up or top-down.
+QByteArray bmp_file(const QImage& picture, bool top_down = false, std::uint32_t info_size = 40) {
+    const int w = picture.width(), h = picture.height();
+    const std::uint32_t row = (std::uint32_t(w) * 3 + 3) & ~3u;
+    QByteArray out;
+    auto put = [&](std::uint32_t v, int bytes) {
+        for (int k = 0; k < bytes; ++k) out.append(char(v >> (8 * k)));
+    };
+    out.append("BM");
+    put(14 + info_size + row * std::uint32_t(h), 4);
+    put(0, 4);
+    put(14 + info_size, 4);
+    put(info_size, 4);
+    put(std::uint32_t(w), 4);
+    put(std::uint32_t(top_down ? -h : h), 4);
+    put(1, 2);
+    put(24, 2);
+    out.append(QByteArray(int(info_size) - 16, '\0'));  // no compression; sizes and colours left to the reader
+    for (int r = 0; r < h; ++r) {
+        const int y = top_down ? r : h - 1 - r;
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = picture.pixel(x, y);
+            out.append(char(qBlue(c))).append(char(qGreen(c))).append(char(qRed(c)));
+        }
+        out.append(QByteArray(int(row) - 3 * w, '\0'));
+    }
+    return out;
+}
+
+bool write_file(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Our reader's top-left `part` of a BMP file, or a null picture when it leaves
+// the file to Qt.
+QImage as_we_read_bmp(const QString& path, QSize part, std::int64_t split_from = kBmpSplitPixels) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray head = file.peek(qint64(kBmpHeaderBytes));
+    const std::optional<BmpLayout> layout =
+        plain_bmp_layout(reinterpret_cast<const std::uint8_t*>(head.constData()), std::size_t(head.size()),
+                         std::uint64_t(file.size()));
+    if (!layout) return {};
+    return read_plain_bmp(file.handle(), *layout, part.isValid() ? part : layout->size, split_from);
+}
+
+TEST(BmpPicture, ReadsPlainBmpsExactlyAsQtsReaderDoes) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.bmp");
+    // Widths with every row padding (0 to 3 bytes), a picture of one pixel.
+    const QSize sizes[] = {{64, 48}, {65, 29}, {66, 7}, {67, 130}, {1, 1}};
+    for (const QSize size : sizes)
+        for (const bool top_down : {false, true})
+            for (const std::uint32_t info : {40u, 108u, 124u}) {
+                SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()) +
+                             (top_down ? " top-down " : " bottom-up ") + std::to_string(info));
+                const QImage picture = busy_picture(size.width(), size.height(), 5);
+                ASSERT_TRUE(write_file(path, bmp_file(picture, top_down, info)));
+                const QImage qt = as_qt_reads(path);
+                ASSERT_FALSE(qt.isNull());
+                EXPECT_EQ(as_we_read_bmp(path, QSize()), qt);
+                EXPECT_EQ(as_we_read_bmp(path, QSize(), 1), qt);  // two threads
+                const QSize part(std::max(1, size.width() - 3), std::max(1, size.height() / 2));
+                EXPECT_EQ(as_we_read_bmp(path, part, 1), qt.copy(QRect(QPoint(0, 0), part)));
+                // And through the loader, cut for a page.
+                QString error;
+                const std::optional<BackgroundPicture> loaded = load_background_picture(path, part, &error);
+                ASSERT_TRUE(loaded) << error.toStdString();
+                EXPECT_EQ(loaded->shown, qt.copy(QRect(QPoint(0, 0), part)));
+                EXPECT_EQ(loaded->whole, size);
+            }
+}
+
+TEST(BmpPicture, LeavesOtherBmpsToQtsReader) {
+    QTemporaryDir dir;
+    const QImage picture = busy_picture(21, 13, 9);
+    const QByteArray plain = bmp_file(picture);
+    QByteArray cut = plain.left(plain.size() - 5);  // the last row short
+    QByteArray compressed = plain;
+    compressed[14 + 16] = 1;  // run-length coded
+    QByteArray old_header = plain;
+    old_header[14] = 12;  // an OS/2 header
+    QByteArray deep = plain;
+    deep[14 + 14] = 32;  // 32 bits a pixel
+    for (const QByteArray& bytes : {cut, compressed, old_header, deep}) {
+        const QString path = dir.filePath("other.bmp");
+        ASSERT_TRUE(write_file(path, bytes));
+        EXPECT_TRUE(as_we_read_bmp(path, QSize()).isNull());
+    }
+    // A picture with a palette: Qt's reader takes it, through the same loader.
+    const QString palette = dir.filePath("palette.bmp");
+    ASSERT_TRUE(picture.convertToFormat(QImage::Format_Indexed8).save(palette, "BMP"));
+    EXPECT_TRUE(as_we_read_bmp(palette, QSize()).isNull());
+    QString error;
+    const std::optional<BackgroundPicture> loaded = load_background_picture(palette, QSize(100, 100), &error);
+    ASSERT_TRUE(loaded) << error.toStdString();
+    EXPECT_EQ(loaded->shown, as_qt_reads(palette).convertToFormat(loaded->shown.format()));
 }
 
 void set_modified(const QString& path, time_t seconds) {
