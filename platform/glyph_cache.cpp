@@ -59,16 +59,18 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
         p.setBackgroundMode(Qt::TransparentMode);
         p.drawText(QPoint(margin, margin + ascent_), s);
     }
+    // The size in locals: Qt's accessors are calls the loops would make per pixel.
+    const int width = scratch.width(), height = scratch.height();
     if (any) {
-        for (int y = 0; y < scratch.height(); ++y) {
+        for (int y = 0; y < height; ++y) {
             QRgb* row = reinterpret_cast<QRgb*>(scratch.scanLine(y));
-            for (int x = 0; x < scratch.width(); ++x) row[x] = qGray(row[x]) < 128 ? 0xFF000000u : 0xFFFFFFFFu;
+            for (int x = 0; x < width; ++x) row[x] = qGray(row[x]) < 128 ? 0xFF000000u : 0xFFFFFFFFu;
         }
     }
-    int x0 = scratch.width(), y0 = scratch.height(), x1 = -1, y1 = -1;
-    for (int y = 0; y < scratch.height(); ++y) {
+    int x0 = width, y0 = height, x1 = -1, y1 = -1;
+    for (int y = 0; y < height; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
-        for (int x = 0; x < scratch.width(); ++x) {
+        for (int x = 0; x < width; ++x) {
             if (row[x] == 0xFFFFFFFFu) continue;
             if (row[x] != 0xFF000000u) return Glyph{};  // anti-aliased after all: leave it to Qt
             x0 = std::min(x0, x);
