@@ -263,7 +263,9 @@ private:
     std::int32_t CurrentByte = 0;
     std::int32_t BitMask = 128;
 
-    // What the fast sampling leaves for SaveFile, one record per component.
+    // What the fast sampling leaves for SaveFile, one record per component. A block
+    // whose mask holds no AC coefficient has its DC coefficient in dcs only: its
+    // entries in the component's Coefficients are left as they were.
     struct FastComponent {
         std::vector<std::uint64_t, NoInitAllocator<std::uint64_t>> masks;  // non-zero coefficients per block
         CoefficientArray dcs;                                               // DC coefficient per block
