@@ -29,17 +29,20 @@ bool read_at(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset)
     return true;
 }
 
-// Rows first .. end - 1 of the picture: read a few at a time and widened from
-// three bytes a pixel to four.
+// Rows first .. end - 1 of the picture: read a few at a time (or, for a part
+// narrower than the picture, the part of each row) and widened from three bytes
+// a pixel to four.
 bool read_rows(int fd, const BmpLayout& layout, QImage& picture, int first, int end) {
     const int width = picture.width();
     const std::size_t stored = std::size_t(width) * 3;
+    const bool whole_rows = width == layout.size.width();
     // About 256 KB a read, and one spare byte so that every pixel can be taken as
     // a four-byte word.
-    const int batch = std::max(1, int((std::size_t(256) << 10) / layout.row_bytes));
+    const int batch = whole_rows ? std::max(1, int((std::size_t(256) << 10) / layout.row_bytes)) : 1;
+    const std::size_t step = whole_rows ? std::size_t(layout.row_bytes) : stored;
     std::vector<std::uint8_t> rows;
     try {
-        rows.resize(std::size_t(batch) * layout.row_bytes + 1);
+        rows.resize(std::size_t(batch) * step + 1);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -48,10 +51,10 @@ bool read_rows(int fd, const BmpLayout& layout, QImage& picture, int first, int 
         // Stored bottom-up, rows y .. y + n - 1 are the stored rows from the
         // height - y - n'th on, in the opposite order.
         const std::uint64_t index = layout.bottom_up ? std::uint64_t(layout.size.height() - y - n) : std::uint64_t(y);
-        if (!read_at(fd, rows.data(), std::size_t(n) * layout.row_bytes, layout.rows_at + index * layout.row_bytes))
+        if (!read_at(fd, rows.data(), std::size_t(n - 1) * step + stored, layout.rows_at + index * layout.row_bytes))
             return false;
         for (int k = 0; k < n; ++k) {
-            const std::uint8_t* in = rows.data() + std::size_t(layout.bottom_up ? n - 1 - k : k) * layout.row_bytes;
+            const std::uint8_t* in = rows.data() + std::size_t(layout.bottom_up ? n - 1 - k : k) * step;
             auto* out = reinterpret_cast<std::uint32_t*>(picture.scanLine(y + k));
             for (std::size_t x = 0; x < stored; x += 3) {
                 std::uint32_t bgr;
