@@ -16,7 +16,9 @@
 //   stage                      portable reference path     vector path (x86 only)
 //   taking the picture in      sampling.cpp  SampleHDC     fast_encoder.cpp  SampleFast
 //   colour conversion, DCT,    dct_quant.cpp               fast_kernels.inc  transform_strip
-//     quantization                                           (which also counts the AC symbols)
+//     quantization                                           (which also counts the AC symbols;
+//                                                            colour strips that grey_rows finds
+//                                                            grey are written as zeros instead)
 //   Huffman tables             huffman_optimize.cpp        fast_encoder.cpp  OptimizeTablesFast
 //                                OptimizeTables              + count_dc in fast_kernels.inc
 //   Huffman coding of scans    huffman_coding.cpp          fast_encoder.cpp  EncodeScansFast

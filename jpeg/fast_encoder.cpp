@@ -1,7 +1,8 @@
 // The fast paths: planes read straight from the picture where they can be (a
 // plain copy, or a 2 x 2 box for half-size planes), blocks transformed and
-// counted strip by strip, and scans coded from per-block masks, optionally on
-// two threads. The bytes are those of the plain procedures.
+// counted strip by strip (colour strips of grey pixels, which quantize to
+// zeros, written straight away), and scans coded from per-block masks,
+// optionally on two threads. The bytes are those of the plain procedures.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -83,9 +84,12 @@ const float kConversion[3][4] = {
     {0.5f, -0.41869f, -0.08131f, 0.0f},
 };
 
-// The factors split for the float lanes of the kernels.
+// The factors split for the float lanes of the kernels, and the largest
+// magnitude a grey pixel (red = green = blue) converts to in each component.
+// The colour factors nearly cancel: Cb of a grey is 0, Cr at most 255 * 2^-27.
 struct SplitFactors {
     float f[3][bmptojpg_fast::kConversionFactors];
+    float grey[3];
     SplitFactors() {
         for (int c = 0; c < 3; ++c) {
             for (int k = 0; k < 3; ++k) {
@@ -96,6 +100,13 @@ struct SplitFactors {
                 f[c][4 + k] = static_cast<float>(std::ldexp(static_cast<double>(lo), -27));
             }
             f[c][3] = kConversion[c][3];
+            // Rounded as the kernels round: the exact value, once, to float.
+            grey[c] = 0;
+            for (int v = 0; v < 256; ++v) {
+                const double g = static_cast<double>(v);
+                const double exact = ((g * kConversion[c][0] + g * kConversion[c][1]) + g * kConversion[c][2]) + kConversion[c][3];
+                grey[c] = std::max(grey[c], std::fabs(static_cast<float>(exact)));
+            }
         }
     }
 };
@@ -140,6 +151,12 @@ struct PlaneSource {
 
     int bpp() const { return format == SourceFormat::Bgrx32 ? 4 : 3; }
     const std::uint8_t* row(int y) const { return origin + static_cast<std::ptrdiff_t>(y) * stride; }
+
+    // Whether every source pixel of plane rows y0 .. y1 (below h) is grey.
+    bool grey_rows(const Kernels& k, int y0, int y1) const {
+        if (mode == Copy) return k.grey_rows(row(y0), stride, y1 - y0 + 1, format, w);
+        return k.grey_rows(row(2 * y0), stride, 2 * (y1 - y0 + 1), format, 2 * w);
+    }
 
     // Plane pixel (x, y) as red, green, blue, for x < w and y < h.
     void pixel(int x, int y, std::uint8_t rgb[3]) const {
@@ -239,6 +256,16 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
         // less than 180 times. Samples below this quantize to 0 everywhere.
         tiny[c] = largest > 0 ? 1.0f / (512.0f * largest) : 0.0f;
     }
+    // Pages are mostly black text on white: grey throughout. A colour component
+    // whose grey samples all stay within `tiny` quantizes to zeros wherever its
+    // pixels are grey (a block of one value to a DC below 1/8, any other block
+    // by the bound above), so such strips are written without being computed.
+    // With the standard tables that holds at every quality.
+    bool grey_is_zero[3] = {};
+    bool plane_has_grey_zero[3] = {};
+    for (int c = 1; c < ComponentCount; ++c) grey_is_zero[c] = tiny[c] > 0 && kSplit.grey[c] <= tiny[c];
+    for (int p = 0; p < plane_count; ++p)
+        for (int o = 0; o < planes[p].count; ++o) plane_has_grey_zero[p] = plane_has_grey_zero[p] || grey_is_zero[planes[p].members[o]];
 
     // Where each plane comes from: the picture itself, 2 x 2 boxes of it, or a
     // copy scaled by the resampler.
@@ -292,16 +319,29 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             const Plane& plane = planes[p];
             const PlaneSource& src = sources[p];
             const int blocks_across = plane.pw / 8;
+            const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
+            // The padding repeats the plane's last row and column: its own rows decide.
+            const bool grey = plane_has_grey_zero[p] && src.grey_rows(k, 8 * b, std::min(8 * b + 7, plane.h - 1));
             bmptojpg_fast::StripJob job{};
-            job.outputs = plane.count;
+            job.outputs = 0;
             for (int o = 0; o < plane.count; ++o) {
                 const int c = plane.members[o];
                 FastComponent& f = fast[static_cast<std::size_t>(c)];
-                const std::size_t block = static_cast<std::size_t>(b) * static_cast<std::size_t>(blocks_across);
-                job.out[o] = {kSplit.f[c], multipliers[c], tiny[c], Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64,
-                              f.masks.data() + block, f.dcs.data() + block,
-                              t == 0 ? f.ac_counts.data() : second_counts[static_cast<std::size_t>(c)].data()};
+                std::int16_t* coefficients = Components[static_cast<std::size_t>(c)].Coefficients.data() + block * 64;
+                std::uint32_t* counts = t == 0 ? f.ac_counts.data() : second_counts[static_cast<std::size_t>(c)].data();
+                if (grey && grey_is_zero[c]) {
+                    // What the transform gives: zeros, and one end of block each.
+                    const auto n = static_cast<std::size_t>(blocks_across);
+                    std::memset(coefficients, 0, n * 64 * sizeof(std::int16_t));
+                    std::memset(f.masks.data() + block, 0, n * sizeof(std::uint64_t));
+                    std::memset(f.dcs.data() + block, 0, n * sizeof(std::int16_t));
+                    counts[0] += static_cast<std::uint32_t>(n);
+                    continue;
+                }
+                job.out[job.outputs++] = {kSplit.f[c], multipliers[c], tiny[c], coefficients, f.masks.data() + block,
+                                          f.dcs.data() + block, counts};
             }
+            if (job.outputs == 0) return 0;
             const bool full_rows = 8 * b + 7 < plane.h;
             int done = 0;
             if (full_rows && src.mode == PlaneSource::Copy && plane.w >= 8) {
@@ -345,7 +385,7 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
             job.plane_step = step;
             job.blocks = blocks_across - done;
             for (int r = 0; r < 8; ++r) job.rows[r] = strip.data() + r * plane.pw + done * 8;
-            for (int o = 0; o < plane.count; ++o) {
+            for (int o = 0; o < job.outputs; ++o) {
                 job.out[o].coefficients += static_cast<std::ptrdiff_t>(done) * 64;
                 job.out[o].masks += done;
                 job.out[o].dcs += done;

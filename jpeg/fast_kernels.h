@@ -86,6 +86,10 @@ struct Kernels {
     // planar pixels (a multiple of 8), rounding to the nearest, halves up.
     void (*box2_row)(const std::uint8_t* row0, const std::uint8_t* row1, SourceFormat format, int pixels,
                      std::uint8_t* r, std::uint8_t* g, std::uint8_t* b);
+    // Whether every one of `pixels` pixels of `rows` rows (Rgb24 or Bgrx32), the
+    // first at `first`, is grey: red, green and blue the same. Stops at the
+    // first row that is not.
+    bool (*grey_rows)(const std::uint8_t* first, std::ptrdiff_t stride, int rows, SourceFormat format, int pixels);
     // Splits `pixels` pixels of a row (Rgb24 or Bgrx32; a multiple of 8) into planar bytes.
     void (*planar_row)(const std::uint8_t* row, SourceFormat format, int pixels, std::uint8_t* r, std::uint8_t* g,
                        std::uint8_t* b);

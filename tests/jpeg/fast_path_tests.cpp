@@ -490,3 +490,147 @@ TEST_F(JpegLargeArrays, OnlyBigPicturesArraysReachTheHookAndTheBytesStayTheSame)
         EXPECT_TRUE(log.blocks.empty());
     }
 }
+
+// ---- Grey strips: the colour planes of grey pixels are written as zeros
+// without being computed. They must give the very bytes of the plain path.
+
+namespace {
+
+// 16 x 16 tiles of the grey levels, each level once in the first 256 tiles (a
+// chrominance block of a 2 x 2 sampled plane is one level each), and grey noise
+// past them, or in the bottom right quarter of a smaller picture: both blocks
+// of one value and busy ones.
+Picture grey_levels_picture(int width, int height, std::uint32_t seed) {
+    Picture p{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 3)};
+    std::mt19937 rng(seed);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int tile = (y / 16) * ((width + 15) / 16) + x / 16;
+            const bool noise = tile >= 256 || (width * height < 256 * 256 && x >= width / 2 && y >= height / 2);
+            const auto v = static_cast<std::uint8_t>(noise ? rng() : static_cast<std::uint32_t>(tile * 37));
+            std::uint8_t* px = &p.rgb[(std::size_t(y) * width + x) * 3];
+            px[0] = px[1] = px[2] = v;
+        }
+    return p;
+}
+
+struct Sampled {
+    std::vector<std::uint8_t> file;
+    std::vector<std::int16_t> coefficients[3];
+};
+
+// Encodes with every chrominance multiplier set to `chroma_multiplier` when it
+// is not 0 (a table no quality gives), keeping the coefficients.
+Sampled encode_kept(Path path, const pagiro::PixelView& view, int width, int height, const Settings& s,
+                    float chroma_multiplier = 0) {
+    bmptojpg::SetCodePath(path);
+    bmptojpg e;
+    e.SetThreads(s.threads);
+    e.SetSamplingFrequencies(s.factors[0], s.factors[1], s.factors[2], s.factors[3], s.factors[4], s.factors[5]);
+    e.Quality(s.quality);
+    if (chroma_multiplier != 0)
+        for (int z = 0; z < 64; ++z) A::set_multiplier(e, 1, z, chroma_multiplier);
+    Sampled out;
+    if (e.SampleHDC(view, width, height, s.left, s.top) != 0) return out;
+    for (int c = 0; c < A::component_count(e); ++c) out.coefficients[c] = A::coefficients(e, c);
+    out.file = e.SaveBytes();
+    return out;
+}
+
+bool all_zero(const std::vector<std::int16_t>& v) {
+    return std::all_of(v.begin(), v.end(), [](std::int16_t x) { return x == 0; });
+}
+
+const int kSamplings[][6] = {{2, 2, 1, 1, 1, 1}, {1, 1, 1, 1, 1, 1}, {2, 1, 1, 1, 1, 1}, {1, 2, 1, 1, 1, 1}, {4, 1, 1, 1, 1, 1}};
+
+}  // namespace
+
+TEST_F(JpegFastPath, GreyPicturesGiveThePlainBytesAtEveryQualityAndSampling) {
+    const Picture levels = grey_levels_picture(256, 288, 31);  // every level in a tile of its own, then noise
+    const Picture odd = grey_levels_picture(61, 43, 32);       // part blocks and padding at both edges
+    const auto levels_bgrx = to_bgrx_noisy(levels), odd_bgrx = to_bgrx_noisy(odd);
+    for (int q = 1; q <= 100; ++q)
+        for (const auto& f : kSamplings) {
+            // 4:2:0 at every quality; the other samplings at every ninth.
+            if (&f != &kSamplings[0] && q % 9 != 1 && q != 100) continue;
+            Settings s;
+            s.quality = q;
+            std::copy(f, f + 6, s.factors);
+            // The plain procedures themselves give colour planes of zeros for grey.
+            const Sampled plain = encode_kept(Path::Plain, levels.view(), levels.width, levels.height, s);
+            ASSERT_TRUE(all_zero(plain.coefficients[1]) && all_zero(plain.coefficients[2])) << "quality " << q;
+            expect_same(levels.view(), levels.width, levels.height, s);
+            expect_same(bgrx_view(levels, levels_bgrx), levels.width, levels.height, s);
+            expect_same(odd.view(), odd.width, odd.height, s);
+            expect_same(bgrx_view(odd, odd_bgrx), odd.width, odd.height, s);
+            if (HasFatalFailure()) return;
+        }
+}
+
+TEST_F(JpegFastPath, OneColouredPixelInAGreyPictureIsNotLost) {
+    // One byte of one pixel changed by 128, at every place of a picture whose
+    // rows end in part vectors and whose last strip is mostly padding: the
+    // strip holding it must be computed, in every pixel format and sampling.
+    // Even sizes take the colour planes in 2 x 2 boxes, odd ones resampled.
+    for (const auto& size : {std::array<int, 2>{38, 18}, {37, 17}}) {
+        const int w = size[0], h = size[1];
+        const Picture grey = grey_levels_picture(w, h, 33);
+        for (int at = 0; at < w * h * 3; ++at) {
+            Picture p = grey;
+            p.rgb[static_cast<std::size_t>(at)] ^= 0x80;
+            const auto bgrx = to_bgrx_noisy(p);
+            for (const auto& view : {p.view(), bgrx_view(p, bgrx)})
+                for (int hv : {2, 1}) {
+                    Settings s;
+                    s.quality = 100;
+                    s.factors[0] = s.factors[1] = hv;  // chrominance in its own plane, or sharing the luminance's
+                    const auto plain = encode(Path::Plain, view, w, h, s);
+                    for (Path path : fast_paths())
+                        ASSERT_EQ(encode(path, view, w, h, s), plain)
+                            << name(path) << ", " << w << " x " << h << ", byte " << at << ", factor " << hv;
+                }
+        }
+    }
+}
+
+TEST_F(JpegFastPath, GreyStripsAreComputedWhereTheirColourWouldNotQuantizeToZero) {
+    // Cr of a grey is not exactly 0 (Cb is): with multipliers this large it
+    // quantizes to something, so only Cb may be written as zeros.
+    const Picture p = grey_levels_picture(61, 43, 34);
+    for (const auto& f : kSamplings) {
+        Settings s;
+        std::copy(f, f + 6, s.factors);
+        const Sampled plain = encode_kept(Path::Plain, p.view(), p.width, p.height, s, 1e5f);
+        ASSERT_FALSE(plain.file.empty());
+        EXPECT_TRUE(all_zero(plain.coefficients[1]));
+        ASSERT_FALSE(all_zero(plain.coefficients[2])) << "the multiplier leaves Cr of grey at zero";
+        for (Path path : fast_paths()) {
+            const Sampled fast = encode_kept(path, p.view(), p.width, p.height, s, 1e5f);
+            EXPECT_EQ(fast.file, plain.file) << name(path) << ", factors " << f[0] << f[1];
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(fast.coefficients[c], plain.coefficients[c]) << name(path) << " component " << c;
+        }
+    }
+}
+
+TEST_F(JpegFastPath, LargeGreyPageWithColourBandsOnTwoThreads) {
+    // Grey strips and coloured ones on both sides of the split between the
+    // threads, and a kept encoder that meets the page after a colour photo.
+    Picture page = jpeg_test::text_picture(1200, 900, 35);
+    for (int y : {0, 447, 448, 449, 463, 899})
+        for (int x = 0; x < page.width; x += 97) page.rgb[(std::size_t(y) * page.width + x) * 3 + 2] = 200;
+    expect_same(page, Settings{});
+    Settings all;
+    std::fill(std::begin(all.factors), std::end(all.factors), 1);
+    expect_same(page, all);
+
+    const Picture photo = jpeg_test::smooth_picture(1200, 900, 36);
+    for (Path path : fast_paths()) {
+        bmptojpg::SetCodePath(path);
+        bmptojpg kept;
+        kept.SetThreads(2);
+        ASSERT_EQ(kept.SampleHDC(photo.view(), photo.width, photo.height, 0, 0), 0);
+        EXPECT_EQ(kept.SaveBytes(), encode(Path::Plain, photo.view(), photo.width, photo.height, Settings{}));
+        ASSERT_EQ(kept.SampleHDC(page.view(), page.width, page.height, 0, 0), 0);
+        EXPECT_EQ(kept.SaveBytes(), encode(Path::Plain, page.view(), page.width, page.height, Settings{})) << name(path);
+    }
+}
