@@ -331,8 +331,8 @@ int bmptojpg::SampleFast(const pagiro::PixelView& view, int lWidth, int lHeight,
                 std::uint32_t* counts = t == 0 ? f.ac_counts.data() : second_counts[static_cast<std::size_t>(c)].data();
                 if (grey && grey_is_zero[c]) {
                     // What the transform gives: zeros, and one end of block each.
+                    // Blocks without AC coefficients keep only their DC (zero here).
                     const auto n = static_cast<std::size_t>(blocks_across);
-                    std::memset(coefficients, 0, n * 64 * sizeof(std::int16_t));
                     std::memset(f.masks.data() + block, 0, n * sizeof(std::uint64_t));
                     std::memset(f.dcs.data() + block, 0, n * sizeof(std::int16_t));
                     counts[0] += static_cast<std::uint32_t>(n);
