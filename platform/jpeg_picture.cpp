@@ -5,8 +5,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <jpeglib.h>
 #include <exception>
+#include <jpeglib.h>
 #include <limits>
 #include <optional>
 #include <thread>
@@ -134,12 +134,12 @@ QImage JpegPictureReader::read(QSize part, std::int64_t split_from) {
             return {};
         }
     }
-    // A progressive picture is decoded whole before its first row comes out, so
-    // a second thread would only do the same work again.
     const int middle = int(part.height() * kUpperShare);
     std::optional<JpegPictureReader> lower;
     std::thread helper;
     bool lower_ok = false;
+    // A progressive picture is decoded whole before its first row comes out, so
+    // a second thread would only do the same work again.
     if (spare.empty() && std::int64_t(part.width()) * part.height() >= split_from && middle > 0 &&
         !state_->info.progressive_mode) {
         try {
