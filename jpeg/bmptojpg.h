@@ -186,7 +186,7 @@ private:
 
     // Huffman table optimisation
     static void OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& counts);
-    // The same tables as OptimizeHuffmanTable, merging through a heap. The counts
+    // The same tables as OptimizeHuffmanTable, merging through two queues. The counts
     // from symbol_limit to 255 must be 0 (a DC table has 17 categories at most).
     static void OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts, int symbol_limit = 256);
     static void ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol);
