@@ -301,18 +301,19 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
     // the earlier one's first part had the smaller key, as its own key has. So
     // the merged queue stays in order of key, and the smaller of the two fronts
     // is always the smallest group.
-    std::array<std::uint64_t, 257> merged;
+    // Both end in kNone. The choice is made without a branch: which front is
+    // smaller is close to random.
+    std::array<std::uint64_t, 258> merged;
+    merged[0] = kNone;
     int head = 0, tail = 0;
     int next_leaf = 0;
     auto pop = [&] {
         const std::uint64_t l = leaf[static_cast<std::size_t>(next_leaf)];
-        const std::uint64_t m = head < tail ? merged[static_cast<std::size_t>(head)] : kNone;
-        if (l < m) {
-            ++next_leaf;
-            return l;
-        }
-        ++head;
-        return m;
+        const std::uint64_t m = merged[static_cast<std::size_t>(head)];
+        const bool from_leaves = l < m;
+        next_leaf += from_leaves;
+        head += !from_leaves;
+        return from_leaves ? l : m;
     };
 
     // Each merge hangs the two groups under a new node: a symbol's code size,
@@ -328,6 +329,7 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
         const std::int32_t sum = bmptojpg_detail::add_i32(static_cast<std::int64_t>(k1 >> (kNodeBits + 9)),
                                                           static_cast<std::int64_t>(k2 >> (kNodeBits + 9)));
         merged[static_cast<std::size_t>(tail++)] = key(sum, symbol_of(k1)) | static_cast<std::uint64_t>(next_node++);
+        merged[static_cast<std::size_t>(tail)] = kNone;
     }
 
     // Depths from the root (the last node) down, and the number of symbols of
