@@ -4,6 +4,7 @@
 #include "detail.h"
 
 #include <algorithm>
+#include <bit>
 
 using bmptojpg_detail::check_index;
 using bmptojpg_detail::magnitude_category;
@@ -370,8 +371,20 @@ void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts&
 }
 
 void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol) {
-    table.CodeMask.fill(0);
-    table.Code.fill(-1);
+    if (table.CodedKnown) {
+        for (std::size_t w = 0; w < table.Coded.size(); ++w)
+            for (std::uint64_t left = table.Coded[w]; left != 0; left &= left - 1) {
+                const std::size_t symbol = w * 64 + static_cast<std::size_t>(std::countr_zero(left));
+                table.CodeMask[symbol] = 0;
+                table.Code[symbol] = -1;
+            }
+    } else {
+        table.CodeMask.fill(0);
+        table.Code.fill(-1);
+    }
+    // Until this table is complete, the entries are not known to be reset.
+    table.CodedKnown = false;
+    std::array<std::uint64_t, 4> coded{};
     std::int32_t code = 0, mask = 1;
     int k = 0;
     for (int length = 1; length <= 16; ++length) {
@@ -379,7 +392,10 @@ void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol)
         if (k + count > 256) throw bad_huffman_table();
         for (int n = 0; n < count; ++n) {
             const int symbol = table.Symbols[static_cast<std::size_t>(k)];
-            if (symbol > largest_symbol || table.Code[static_cast<std::size_t>(symbol)] != -1) throw bad_huffman_table();
+            std::uint64_t& word = coded[static_cast<std::size_t>(symbol / 64)];
+            const std::uint64_t bit = std::uint64_t{1} << (symbol % 64);
+            if (symbol > largest_symbol || (word & bit) != 0) throw bad_huffman_table();
+            word |= bit;
             table.CodeMask[static_cast<std::size_t>(symbol)] = mask;
             table.Code[static_cast<std::size_t>(symbol)] = code;
             ++code;
@@ -390,6 +406,8 @@ void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol)
         code *= 2;
     }
     if (k == 0) throw bad_huffman_table();
+    table.Coded = coded;
+    table.CodedKnown = true;
 }
 
 bmptojpg::TableUse bmptojpg::SurveyTables(const ScanPlan& plan, int first, int last) const {
