@@ -157,6 +157,11 @@ private:
         std::array<std::uint8_t, 256> Symbols{};
         std::array<std::int32_t, 256> CodeMask{};
         std::array<std::int32_t, 256> Code{};
+        // The symbols CodeMask and Code hold a code for, when CodedKnown: every
+        // other entry then holds 0 and -1, so that the next table, page after
+        // page, needs only those entries reset instead of both arrays whole.
+        std::array<std::uint64_t, 4> Coded{};
+        bool CodedKnown = false;
     };
     // Which component each scan position codes, and with which tables.
     struct ScanPlan {
@@ -186,7 +191,7 @@ private:
 
     // Huffman table optimisation
     static void OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& counts);
-    // The same tables as OptimizeHuffmanTable, merging through a heap. The counts
+    // The same tables as OptimizeHuffmanTable, merging through two queues. The counts
     // from symbol_limit to 255 must be 0 (a DC table has 17 categories at most).
     static void OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts, int symbol_limit = 256);
     static void ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol);
@@ -257,6 +262,7 @@ private:
     std::array<QuantTableRecord, 4> QuantTables{};
     std::array<HuffmanTableRecord, 4> DCTables{};
     std::array<HuffmanTableRecord, 4> ACTables{};
+    ScanPlan Plan;  // the file's scans; kept so that a page asks for no memory for it
 
     // Working storage. Block[column][row].
     float Block[8][8]{};

@@ -164,9 +164,13 @@ void bmptojpg::WriteScanHeader(const ScanPlan& plan, int first, int last) {
 }
 
 void bmptojpg::AssembleFile() {
-    // Made at their size: a page's fixed costs count, and these would grow twice.
+    // Filled in the encoder's own plan: a page's fixed costs count, and after the
+    // first page this asks for no memory.
     const std::size_t positions = static_cast<std::size_t>(ComponentCount);
-    ScanPlan plan{std::vector<int>(positions), std::vector<int>(positions, 1), std::vector<int>(positions, 1)};
+    ScanPlan& plan = Plan;
+    plan.component.resize(positions);
+    plan.dc_table.assign(positions, 1);
+    plan.ac_table.assign(positions, 1);
     for (std::size_t i = 0; i < positions; ++i) plan.component[i] = static_cast<int>(i);
     plan.dc_table[0] = plan.ac_table[0] = 0;
     const int last = ComponentCount - 1;

@@ -3,7 +3,8 @@
 #include "bmptojpg.h"
 #include "detail.h"
 
-#include <utility>
+#include <algorithm>
+#include <bit>
 
 using bmptojpg_detail::check_index;
 using bmptojpg_detail::magnitude_category;
@@ -17,10 +18,32 @@ void require_picture(const Array& coefficients) {
 
 VbError bad_huffman_table() { return VbError(1, "Bad Huffman Table"); }
 
-// From the optimal code lengths of the symbols (zero for a symbol without a
-// code) to the table's counts per length, limited to 16 bits, with the reserved
-// all-ones code point taken off the longest length in use. Returns the longest
-// length before the limit.
+// From the number of symbols of each optimal code length (bits[1] .. bits[largest];
+// bits[0] is ignored) to the table's counts per length, limited to 16 bits, with
+// the reserved all-ones code point taken off the longest length in use. bits
+// must hold at least largest + 1 entries and is changed.
+template <typename Table>
+void limit_lengths(std::int32_t* bits, int largest, Table& table) {
+    bits[0] = 0;  // the symbols without a code
+    for (int i = largest; i >= 17; --i) {
+        while (bits[i] > 0) {
+            int j = i - 2;
+            while (bits[j] == 0) --j;
+            bits[i] -= 2;
+            bits[i - 1] += 1;
+            bits[j + 1] += 2;
+            bits[j] -= 1;
+        }
+    }
+    int i = largest > 16 ? 16 : largest;
+    while (i > 0 && bits[i] == 0) --i;
+    if (i > 0) --bits[i];
+    for (int len = 1; len <= 16; ++len)
+        table.Counts[static_cast<std::size_t>(len - 1)] = static_cast<std::uint8_t>(len <= largest ? bits[len] : 0);
+}
+
+// The same from the code size of each symbol (zero for a symbol without a code).
+// Returns the longest length before the limit.
 template <typename Table>
 int fill_counts(const std::int32_t* code_size, int symbols, Table& table) {
     std::array<std::int32_t, 257> bits{};
@@ -30,22 +53,7 @@ int fill_counts(const std::int32_t* code_size, int symbols, Table& table) {
         ++bits[static_cast<std::size_t>(size)];
         if (size > largest) largest = size;
     }
-    bits[0] = 0;  // the symbols without a code
-    for (int i = largest; i >= 17; --i) {
-        while (bits[static_cast<std::size_t>(i)] > 0) {
-            int j = i - 2;
-            while (bits[static_cast<std::size_t>(j)] == 0) --j;
-            bits[static_cast<std::size_t>(i)] -= 2;
-            bits[static_cast<std::size_t>(i - 1)] += 1;
-            bits[static_cast<std::size_t>(j + 1)] += 2;
-            bits[static_cast<std::size_t>(j)] -= 1;
-        }
-    }
-    int i = largest > 16 ? 16 : largest;
-    while (i > 0 && bits[static_cast<std::size_t>(i)] == 0) --i;
-    if (i > 0) --bits[static_cast<std::size_t>(i)];
-    for (int len = 1; len <= 16; ++len)
-        table.Counts[static_cast<std::size_t>(len - 1)] = static_cast<std::uint8_t>(bits[static_cast<std::size_t>(len)]);
+    limit_lengths(bits.data(), largest, table);
     return largest;
 }
 
@@ -195,99 +203,188 @@ void bmptojpg::OptimizeHuffmanTable(HuffmanTableRecord& table, SymbolCounts& cou
 }
 
 void bmptojpg::OptimizeHuffmanTableFast(HuffmanTableRecord& table, SymbolCounts& counts, int symbol_limit) {
-    // Symbols ordered by count, and among equal counts the higher symbol first:
-    // the two smallest are the ones the linear search of OptimizeHuffmanTable finds.
     // Everything works on the symbols that occur, in rising order: a small page
     // codes a few dozen of the 257, and its tables are built for every page.
-    counts[256] = 1;
     std::array<int, 257> used;
     int n = 0;
-    for (int v = 0; v < symbol_limit; ++v) {
-        // Without a branch: whether a symbol occurs is close to random.
+    int v = 0;
+    for (; v + 8 <= symbol_limit; v += 8) {
+        // Most runs of eight symbols are absent from an AC table of a page.
+        std::int32_t any = 0;
+        for (int i = 0; i < 8; ++i) any |= counts[static_cast<std::size_t>(v + i)];
+        if (any == 0) continue;
+        for (int i = 0; i < 8; ++i) {
+            // Without a branch: whether a symbol occurs is close to random.
+            used[static_cast<std::size_t>(n)] = v + i;
+            n += counts[static_cast<std::size_t>(v + i)] != 0;
+        }
+    }
+    for (; v < symbol_limit; ++v) {
         used[static_cast<std::size_t>(n)] = v;
         n += counts[static_cast<std::size_t>(v)] != 0;
     }
-    used[static_cast<std::size_t>(n++)] = 256;
-    const int leaves = n;
-
-    // A binary min-heap of keys: the group's count above its symbol's place
-    // counted from the top, so that the smallest key is the smallest count and,
-    // among equal counts, the higher symbol. The keys are all different.
-    auto key = [](std::int64_t count, int symbol) {
-        return static_cast<std::uint64_t>(count) << 9 | static_cast<std::uint64_t>(511 - symbol);
+    // The counts are used up, as the plain procedure leaves them.
+    auto use_up = [&] {
+        for (int k = 0; k < n; ++k) counts[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = 0;
+        counts[256] = 0;
     };
-    auto symbol_of = [](std::uint64_t k) { return 511 - static_cast<int>(k & 511); };
-    std::array<std::uint64_t, 257> heap;
-    for (int k = 0; k < n; ++k) {
-        const int v = used[static_cast<std::size_t>(k)];
-        heap[static_cast<std::size_t>(k)] = key(counts[static_cast<std::size_t>(v)], v);
-    }
-    auto sift_down = [&](int i) {
-        const std::uint64_t x = heap[static_cast<std::size_t>(i)];
-        for (;;) {
-            const int l = 2 * i + 1;
-            if (l >= n) break;
-            const int m = l + 1 < n && heap[static_cast<std::size_t>(l + 1)] < heap[static_cast<std::size_t>(l)] ? l + 1 : l;
-            if (heap[static_cast<std::size_t>(m)] > x) break;
-            heap[static_cast<std::size_t>(i)] = heap[static_cast<std::size_t>(m)];
-            i = m;
+    if (n <= 2) {
+        // One or two symbols (the colour tables of a grey page): with the reserved
+        // code point, whose count of 1 is merged first, a symbol takes a code of
+        // 1 bit; a second one is the other 2-bit code. The sums are those of the
+        // merges, which must fit as they do there.
+        if (n == 0) {
+            table.Counts.fill(0);
+            use_up();
+            return;
         }
-        heap[static_cast<std::size_t>(i)] = x;
+        const int a = used[0];
+        const std::int64_t ca = counts[static_cast<std::size_t>(a)];
+        if (n == 1) {
+            bmptojpg_detail::add_i32(ca, 1);
+            table.Counts.fill(0);
+            table.Counts[0] = 1;
+            table.Symbols[0] = static_cast<std::uint8_t>(a);
+            use_up();
+            return;
+        }
+        const int b = used[1];
+        const std::int64_t cb = counts[static_cast<std::size_t>(b)];
+        bmptojpg_detail::add_i32(ca + cb, 1);
+        // The smaller count is merged with the reserved point; among equal counts
+        // the higher symbol, so the lower one keeps the shorter code.
+        const bool a_first = ca >= cb;
+        table.Counts.fill(0);
+        table.Counts[0] = 1;
+        table.Counts[1] = 1;
+        table.Symbols[0] = static_cast<std::uint8_t>(a_first ? a : b);
+        table.Symbols[1] = static_cast<std::uint8_t>(a_first ? b : a);
+        use_up();
+        return;
+    }
+    used[static_cast<std::size_t>(n)] = 256;
+    counts[256] = 1;
+    const int leaves = n + 1;
+
+    // Each group has a key: its count above its symbol's place counted from the
+    // top, so that the smallest key is the smallest count and, among equal counts,
+    // the higher symbol, the pair the linear search of OptimizeHuffmanTable takes.
+    // The keys of the groups alive are all different. Below the key sits the
+    // group's tree node, which does not change the order.
+    constexpr int kNodeBits = 10;  // 2 * 257 nodes
+    constexpr std::uint64_t kNodeMask = (std::uint64_t{1} << kNodeBits) - 1;
+    auto key = [](std::int64_t count, int symbol) {
+        return (static_cast<std::uint64_t>(count) << 9 | static_cast<std::uint64_t>(511 - symbol)) << kNodeBits;
     };
-    for (int i = n / 2 - 1; i >= 0; --i) sift_down(i);
+    auto symbol_of = [](std::uint64_t k) { return 511 - static_cast<int>(k >> kNodeBits & 511); };
+    constexpr std::uint64_t kNone = ~std::uint64_t{0};
+
+    // The leaves in rising order of key, by insertion. They are taken from the
+    // highest symbol down: the counts of a page's symbols mostly fall as the
+    // symbols rise, so most land at the end or close to it.
+    std::array<std::uint64_t, 258> leaf;
+    for (int k = 0; k < leaves; ++k) {
+        const int s = used[static_cast<std::size_t>(leaves - 1 - k)];
+        const std::uint64_t x = key(counts[static_cast<std::size_t>(s)], s);
+        int at = k;
+        while (at > 0 && leaf[static_cast<std::size_t>(at - 1)] > x) {
+            leaf[static_cast<std::size_t>(at)] = leaf[static_cast<std::size_t>(at - 1)];
+            --at;
+        }
+        leaf[static_cast<std::size_t>(at)] = x;
+    }
+    for (int k = 0; k < leaves; ++k) leaf[static_cast<std::size_t>(k)] |= static_cast<std::uint64_t>(k);
+    leaf[static_cast<std::size_t>(leaves)] = kNone;
+
+    // Two queues instead of a heap: the leaves, and the merged groups in the
+    // order they were made. The counts taken out never fall, so the sums come in
+    // rising order; two sums can only be equal when all four counts are, and then
+    // the earlier one's first part had the smaller key, as its own key has. So
+    // the merged queue stays in order of key, and the smaller of the two fronts
+    // is always the smallest group.
+    // Both end in kNone. The choice is made without a branch: which front is
+    // smaller is close to random.
+    std::array<std::uint64_t, 258> merged;
+    merged[0] = kNone;
+    int head = 0, tail = 0;
+    int next_leaf = 0;
+    auto pop = [&] {
+        const std::uint64_t l = leaf[static_cast<std::size_t>(next_leaf)];
+        const std::uint64_t m = merged[static_cast<std::size_t>(head)];
+        const bool from_leaves = l < m;
+        next_leaf += from_leaves;
+        head += !from_leaves;
+        return from_leaves ? l : m;
+    };
 
     // Each merge hangs the two groups under a new node: a symbol's code size,
-    // the number of merges its group took part in, is its depth in that tree. The
-    // leaves are the symbols that occur (node k for used[k]); merges follow them.
+    // the number of merges its group took part in, is its depth in that tree.
+    // Leaves are nodes 0 .. leaves - 1 in order of key; merges follow them.
     std::array<int, 2 * 257> parent;
-    std::array<int, 257> node;  // the tree node of the group a symbol stands for
-    for (int k = 0; k < leaves; ++k) {
-        node[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = k;
-        parent[static_cast<std::size_t>(k)] = -1;
-    }
     int next_node = leaves;
-    while (n >= 2) {
-        const std::uint64_t k1 = heap[0];
-        heap[0] = heap[static_cast<std::size_t>(--n)];
-        sift_down(0);
-        const std::uint64_t k2 = heap[0];
-        const int c1 = symbol_of(k1), c2 = symbol_of(k2);
-        heap[0] = key(bmptojpg_detail::add_i32(static_cast<std::int64_t>(k1 >> 9), static_cast<std::int64_t>(k2 >> 9)), c1);
-        sift_down(0);
-        parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c1)])] = next_node;
-        parent[static_cast<std::size_t>(node[static_cast<std::size_t>(c2)])] = next_node;
-        parent[static_cast<std::size_t>(next_node)] = -1;
-        node[static_cast<std::size_t>(c1)] = next_node++;
+    for (int left = leaves; left >= 2; --left) {
+        const std::uint64_t k1 = pop();
+        const std::uint64_t k2 = pop();
+        parent[static_cast<std::size_t>(k1 & kNodeMask)] = next_node;
+        parent[static_cast<std::size_t>(k2 & kNodeMask)] = next_node;
+        const std::int32_t sum = bmptojpg_detail::add_i32(static_cast<std::int64_t>(k1 >> (kNodeBits + 9)),
+                                                          static_cast<std::int64_t>(k2 >> (kNodeBits + 9)));
+        merged[static_cast<std::size_t>(tail++)] = key(sum, symbol_of(k1)) | static_cast<std::uint64_t>(next_node++);
+        merged[static_cast<std::size_t>(tail)] = kNone;
     }
-    // The counts are used up, as the plain procedure leaves them.
-    for (int k = 0; k < leaves; ++k) counts[static_cast<std::size_t>(used[static_cast<std::size_t>(k)])] = 0;
+
+    // Depths from the root (the last node) down, and the number of symbols of
+    // each code size, the reserved point among them.
     std::array<std::int32_t, 2 * 257> depth;
-    for (int id = next_node - 1; id >= 0; --id) {
-        const int up = parent[static_cast<std::size_t>(id)];
-        depth[static_cast<std::size_t>(id)] = up >= 0 ? depth[static_cast<std::size_t>(up)] + 1 : 0;
+    std::array<std::int32_t, 258> bits;
+    depth[static_cast<std::size_t>(next_node - 1)] = 0;
+    int largest = 0;
+    for (int id = next_node - 2; id >= leaves; --id)
+        depth[static_cast<std::size_t>(id)] = depth[static_cast<std::size_t>(parent[static_cast<std::size_t>(id)])] + 1;
+    std::array<std::int32_t, 257> size_of;  // by symbol, for the symbols that occur
+    for (int id = 0; id < leaves; ++id) {
+        const int d = depth[static_cast<std::size_t>(parent[static_cast<std::size_t>(id)])] + 1;
+        size_of[static_cast<std::size_t>(symbol_of(leaf[static_cast<std::size_t>(id)]))] = d;
+        if (d > largest) largest = d;
     }
-    fill_counts(depth.data(), leaves, table);
+    std::fill(bits.begin(), bits.begin() + largest + 1, 0);
+    for (int id = 0; id < leaves; ++id)
+        ++bits[static_cast<std::size_t>(size_of[static_cast<std::size_t>(symbol_of(leaf[static_cast<std::size_t>(id)]))])];
+    use_up();
 
     // Symbols by code size, then by value: a counting sort over the sizes of the
-    // symbols that occur, already in order of value (256, the reserved point, last).
-    std::array<int, 258> start{};
-    const int coded = used[static_cast<std::size_t>(leaves - 1)] == 256 ? leaves - 1 : leaves;
-    for (int k = 0; k < coded; ++k)
-        ++start[static_cast<std::size_t>(depth[static_cast<std::size_t>(k)])];
+    // symbols that occur, taken in order of value. The reserved point, taken out
+    // first, is among the longest codes (a group taken out earlier is never
+    // higher in the tree), so it would stand last: it is simply left out.
+    std::array<int, 258> start;
     int at = 0;
-    for (int& s : start) at += std::exchange(s, at);
-    const int skip = start[1];  // symbols without a code
-    for (int k = 0; k < coded; ++k) {
-        const int size = depth[static_cast<std::size_t>(k)];
-        if (size != 0)
-            table.Symbols[static_cast<std::size_t>(start[static_cast<std::size_t>(size)]++ - skip)] =
-                static_cast<std::uint8_t>(used[static_cast<std::size_t>(k)]);
+    for (int size = 1; size <= largest; ++size) {
+        start[static_cast<std::size_t>(size)] = at;
+        at += bits[static_cast<std::size_t>(size)];
     }
+    for (int k = 0; k < n; ++k) {
+        const int s = used[static_cast<std::size_t>(k)];
+        table.Symbols[static_cast<std::size_t>(start[static_cast<std::size_t>(size_of[static_cast<std::size_t>(s)])]++)] =
+            static_cast<std::uint8_t>(s);
+    }
+    limit_lengths(bits.data(), largest, table);
 }
 
 void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol) {
-    table.CodeMask.fill(0);
-    table.Code.fill(-1);
+    if (table.CodedKnown) {
+        for (std::size_t w = 0; w < table.Coded.size(); ++w)
+            for (std::uint64_t left = table.Coded[w]; left != 0; left &= left - 1) {
+                const std::size_t symbol = w * 64 + static_cast<std::size_t>(std::countr_zero(left));
+                table.CodeMask[symbol] = 0;
+                table.Code[symbol] = -1;
+            }
+    } else {
+        table.CodeMask.fill(0);
+        table.Code.fill(-1);
+    }
+    // Until this table is complete, the entries are not known to be reset.
+    table.CodedKnown = false;
+    std::array<std::uint64_t, 4> coded{};
     std::int32_t code = 0, mask = 1;
     int k = 0;
     for (int length = 1; length <= 16; ++length) {
@@ -295,7 +392,10 @@ void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol)
         if (k + count > 256) throw bad_huffman_table();
         for (int n = 0; n < count; ++n) {
             const int symbol = table.Symbols[static_cast<std::size_t>(k)];
-            if (symbol > largest_symbol || table.Code[static_cast<std::size_t>(symbol)] != -1) throw bad_huffman_table();
+            std::uint64_t& word = coded[static_cast<std::size_t>(symbol / 64)];
+            const std::uint64_t bit = std::uint64_t{1} << (symbol % 64);
+            if (symbol > largest_symbol || (word & bit) != 0) throw bad_huffman_table();
+            word |= bit;
             table.CodeMask[static_cast<std::size_t>(symbol)] = mask;
             table.Code[static_cast<std::size_t>(symbol)] = code;
             ++code;
@@ -306,6 +406,8 @@ void bmptojpg::ExpandHuffmanTable(HuffmanTableRecord& table, int largest_symbol)
         code *= 2;
     }
     if (k == 0) throw bad_huffman_table();
+    table.Coded = coded;
+    table.CodedKnown = true;
 }
 
 bmptojpg::TableUse bmptojpg::SurveyTables(const ScanPlan& plan, int first, int last) const {

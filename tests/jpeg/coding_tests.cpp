@@ -2,6 +2,10 @@
 // MCU order with its dummy blocks.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "oracle.h"
 #include "platform/vb_error.h"
 #include "test_access.h"
@@ -131,6 +135,51 @@ TEST(JpegHuffmanTables, InvalidTablesAreRejected) {
     counts[1] = 3;
     const auto ok = A::expand(counts, {4, 5, 6}, 11);
     EXPECT_EQ(code_bits(ok, 6), "10");
+}
+
+// An encoder expands its tables into the same records page after page: each
+// table must come out whole, with no code left from the one before, also after
+// a table that was refused half way.
+TEST(JpegHuffmanTables, TablesExpandedInTurnAreThoseOfAFreshRecord) {
+    auto lengths = [](std::initializer_list<std::pair<int, int>> at) {
+        std::array<std::uint8_t, 16> c{};
+        for (auto [length, n] : at) c[static_cast<std::size_t>(length - 1)] = static_cast<std::uint8_t>(n);
+        return c;
+    };
+    std::vector<std::uint8_t> all(256);
+    for (int v = 0; v < 256; ++v) all[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(255 - v);
+    const std::vector<A::TableSpec> specs = {
+        {lengths({{1, 1}}), {0}},                                  // a grey page's colour table
+        {lengths({{2, 3}, {3, 1}}), {1, 2, 3, 0xF0}},
+        {lengths({{1, 1}}), {0}},                                  // back: the others reset
+        {lengths({{8, 255}, {9, 1}}), all},                        // every symbol
+        {lengths({{2, 2}}), {7, 200}},
+        {lengths({{2, 3}}), {9, 64, 9}},                           // refused at its third symbol
+        {lengths({{1, 1}, {2, 1}}), {63, 64}},                     // either side of a word of the set
+        {lengths({{1, 2}}), {5, 6}},                               // refused at its end (no room)
+        {lengths({{1, 1}}), {255}},
+        {lengths({}), {}},                                         // refused: no code
+        {lengths({{3, 5}}), {0, 1, 2, 3, 4}},
+    };
+    const auto in_turn = A::expand_in_turn(specs, 255);
+    ASSERT_EQ(in_turn.size(), specs.size());
+    int refused = 0;
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        SCOPED_TRACE("table " + std::to_string(i));
+        std::optional<A::Table> fresh;
+        try {
+            fresh = A::expand(specs[i].counts, specs[i].symbols, 255);
+        } catch (const VbError&) {
+        }
+        ASSERT_EQ(in_turn[i].has_value(), fresh.has_value());
+        if (!fresh) {
+            ++refused;
+            continue;
+        }
+        EXPECT_EQ(in_turn[i]->code_mask, fresh->code_mask);
+        EXPECT_EQ(in_turn[i]->code, fresh->code);
+    }
+    EXPECT_EQ(refused, 3);
 }
 
 class JpegBlockCoding : public ::testing::Test {

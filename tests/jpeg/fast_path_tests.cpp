@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "oracle.h"
 #include "platform/vb_error.h"
@@ -362,6 +364,137 @@ TEST_F(JpegFastPath, HeapMergeOfDcCategoriesGivesTheSameTables) {
         ASSERT_EQ(fast.counts, plain.counts) << "trial " << trial;
         ASSERT_EQ(fast.symbols, plain.symbols) << "trial " << trial;
         EXPECT_EQ(fast_counts, A::Counts{});
+    }
+}
+
+namespace {
+
+// The fast table builder against the plain procedure on one set of counts: the
+// same table, or the same error, and the counts used up.
+void expect_same_table(const A::Counts& counts, int symbol_limit, const std::string& what) {
+    SCOPED_TRACE(what);
+    A::Counts plain_counts = counts, fast_counts = counts;
+    A::Table plain, fast;
+    int plain_error = 0, fast_error = 0;
+    try {
+        plain = A::optimize_only(plain_counts);
+    } catch (const VbError& e) {
+        plain_error = e.number();
+    }
+    try {
+        fast = A::optimize_fast(fast_counts, symbol_limit);
+    } catch (const VbError& e) {
+        fast_error = e.number();
+    }
+    ASSERT_EQ(fast_error, plain_error);
+    if (plain_error != 0) return;
+    ASSERT_EQ(fast.counts, plain.counts);
+    ASSERT_EQ(fast.symbols, plain.symbols);
+    EXPECT_EQ(fast_counts, A::Counts{});
+}
+
+}  // namespace
+
+TEST_F(JpegFastPath, TablesOfOneTwoAndThreeSymbolsAreThoseOfThePlainProcedure) {
+    const std::int32_t big = 2147483647;
+    expect_same_table(A::Counts{}, 256, "no symbol");
+    expect_same_table(A::Counts{}, 17, "no DC category");
+    for (int a = 0; a < 256; ++a)
+        for (std::int32_t ca : {1, 2, 1000, big - 1, big}) {  // the last leaves no room for the reserved point
+            A::Counts c{};
+            c[static_cast<std::size_t>(a)] = ca;
+            expect_same_table(c, a < 17 ? 17 : 256, "one symbol " + std::to_string(a) + " x " + std::to_string(ca));
+        }
+    // Pairs: equal counts (the lower symbol keeps the shorter code), either one
+    // larger, and sums at and just past the limit of a count.
+    const std::pair<std::int32_t, std::int32_t> pairs[] = {
+        {1, 1}, {5, 5}, {1, 2}, {2, 1}, {7, 300}, {300, 7}, {big / 2, big / 2}, {big / 2 + 1, big / 2}, {big, 1}};
+    for (int a : {0, 1, 2, 15, 16, 100, 200, 254})
+        for (int b = a + 1; b < 256; b += (b < 20 || b > 250 ? 1 : 17))
+            for (const auto& [ca, cb] : pairs) {
+                A::Counts c{};
+                c[static_cast<std::size_t>(a)] = ca;
+                c[static_cast<std::size_t>(b)] = cb;
+                const std::string what = "symbols " + std::to_string(a) + ", " + std::to_string(b) + " x " +
+                                         std::to_string(ca) + ", " + std::to_string(cb);
+                expect_same_table(c, 256, what);
+                if (b < 17) expect_same_table(c, 17, what + " as DC");
+            }
+    // Three symbols, the smallest set merged the general way, every order of counts.
+    for (const auto& t : std::vector<std::array<std::int32_t, 3>>{
+             {1, 1, 1}, {1, 2, 3}, {3, 2, 1}, {2, 1, 3}, {1, 1, 2}, {2, 2, 1}, {4, 1, 1}, {big / 3, big / 3, big / 3}, {big / 2, big / 2, 2}}) {
+        A::Counts c{};
+        c[3] = t[0], c[9] = t[1], c[16] = t[2];
+        expect_same_table(c, 17, "three DC categories");
+        expect_same_table(c, 256, "three symbols");
+    }
+}
+
+TEST_F(JpegFastPath, TablesOfManyTiesAndDeepTreesAreThoseOfThePlainProcedure) {
+    auto fill = [](auto count_of) {
+        A::Counts c{};
+        for (int v = 0; v < 256; ++v) c[static_cast<std::size_t>(v)] = count_of(v);
+        return c;
+    };
+    // All 256 symbols: equal counts (every merge a tie), counts equal to the sums
+    // of earlier merges (merged groups tie with leaves), and all different.
+    expect_same_table(fill([](int) { return 1; }), 256, "all ones");
+    expect_same_table(fill([](int) { return 1000; }), 256, "all equal");
+    expect_same_table(fill([](int v) { return 1 << (v % 8); }), 256, "powers of two");
+    expect_same_table(fill([](int v) { return v % 3 == 0 ? 2 : 1; }), 256, "ones and twos");
+    expect_same_table(fill([](int v) { return v + 1; }), 256, "rising");
+    expect_same_table(fill([](int v) { return 256 - v; }), 256, "falling");
+    // Counts that double leave one long chain, far past the 16-bit limit.
+    expect_same_table(fill([](int v) { return v < 30 ? 1 << v : 0; }), 256, "doubling");
+    expect_same_table(fill([](int v) { return v >= 226 ? 1 << (255 - v) : 0; }), 256, "doubling from the top");
+    expect_same_table(fill([](int v) { return v < 29 ? 1 << v : 1; }), 256, "doubling and many ones");
+    // Fibonacci counts: the longest codes for a given total; alone, beside
+    // other symbols, and at the top of a sum that still fits.
+    std::vector<std::int32_t> fib{1, 1};
+    while (fib.size() < 45) fib.push_back(fib[fib.size() - 1] + fib[fib.size() - 2]);
+    for (std::size_t length : {17u, 20u, 30u, 44u}) {
+        A::Counts c{};
+        for (std::size_t i = 0; i < length; ++i) c[i * 5] = fib[i];
+        expect_same_table(c, 256, "Fibonacci " + std::to_string(length));
+        for (int v = 1; v < 256; v += 5) c[static_cast<std::size_t>(v)] = 3;
+        expect_same_table(c, 256, "Fibonacci " + std::to_string(length) + " and others");
+    }
+    // Random counts from a narrow range over every number of symbols: many
+    // groups with equal counts in both queues at once.
+    std::mt19937 rng(1919);
+    for (int used = 3; used <= 256; ++used)
+        for (int spread : {2, 4, 9}) {
+            A::Counts c{};
+            std::vector<int> symbols(256);
+            for (int v = 0; v < 256; ++v) symbols[static_cast<std::size_t>(v)] = v;
+            std::shuffle(symbols.begin(), symbols.end(), rng);
+            for (int i = 0; i < used; ++i) c[static_cast<std::size_t>(symbols[static_cast<std::size_t>(i)])] = 1 + static_cast<std::int32_t>(rng() % spread);
+            expect_same_table(c, 256, std::to_string(used) + " symbols, counts up to " + std::to_string(spread));
+        }
+    // Sums past the limit of a count fail as in the plain procedure.
+    expect_same_table(fill([](int v) { return v < 4 ? 1 << 29 : 0; }), 256, "a sum of exactly 2^31");
+    expect_same_table(fill([](int v) { return v < 3 ? 715827882 : 0; }), 256, "a sum just below 2^31");
+}
+
+// Counts shaped like those of the pages of a run: a DC table of a few
+// categories, an AC table of a few dozen symbols whose counts fall with the
+// run length and the size, and the one-symbol tables of grey colour.
+TEST_F(JpegFastPath, TablesOfPageLikeCountsAreThoseOfThePlainProcedure) {
+    std::mt19937 rng(23546);
+    for (int page = 0; page < 500; ++page) {
+        A::Counts dc{};
+        for (int s = 0; s <= 8; ++s)
+            if (s == 0 || rng() % 3 != 0) dc[static_cast<std::size_t>(s)] = 1 + static_cast<std::int32_t>(rng() % 80);
+        expect_same_table(dc, 17, "page DC " + std::to_string(page));
+        A::Counts ac{};
+        ac[0] = 50 + static_cast<std::int32_t>(rng() % 150);
+        for (int run = 0; run < 10; ++run)
+            for (int size = 1; size <= 8; ++size) {
+                const std::int32_t top = 2500 >> (run + size / 2);
+                if (top > 0 && rng() % 4 != 0) ac[static_cast<std::size_t>(run * 16 + size)] = 1 + static_cast<std::int32_t>(rng() % top);
+            }
+        if (page % 7 == 0) ac[0xF0] = 1 + static_cast<std::int32_t>(rng() % 3);
+        expect_same_table(ac, 256, "page AC " + std::to_string(page));
     }
 }
 

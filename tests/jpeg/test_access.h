@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "jpeg/bmptojpg.h"
+#include "platform/vb_error.h"
 
 struct bmptojpg_test_access {
     using Counts = std::array<std::int32_t, 257>;
@@ -90,6 +92,28 @@ struct bmptojpg_test_access {
         for (std::size_t i = 0; i < symbols.size(); ++i) t.Symbols[i] = symbols[i];
         bmptojpg::ExpandHuffmanTable(t, largest_symbol);
         return to_table(t);
+    }
+
+    // Expands table after table into one record, as an encoder does page after
+    // page; a table that is refused gives no entry.
+    struct TableSpec {
+        std::array<std::uint8_t, 16> counts;
+        std::vector<std::uint8_t> symbols;
+    };
+    static std::vector<std::optional<Table>> expand_in_turn(const std::vector<TableSpec>& specs, int largest_symbol) {
+        bmptojpg::HuffmanTableRecord t;
+        std::vector<std::optional<Table>> out;
+        for (const TableSpec& spec : specs) {
+            t.Counts = spec.counts;
+            std::copy(spec.symbols.begin(), spec.symbols.end(), t.Symbols.begin());
+            try {
+                bmptojpg::ExpandHuffmanTable(t, largest_symbol);
+                out.push_back(to_table(t));
+            } catch (const VbError&) {
+                out.push_back(std::nullopt);
+            }
+        }
+        return out;
     }
 
     // Installs DC and AC tables 0 made from the counts, and an empty output buffer.
