@@ -7,8 +7,71 @@
 #include <bit>
 #include <cmath>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PAGIRO_INK_X86 1
+#include <immintrin.h>
+#endif
+
 namespace pagiro {
 namespace {
+
+// Mask row bit x inks pixel x of the row.
+void ink_rows_plain(uchar* row, std::ptrdiff_t stride, const std::uint16_t* rows, int count, int, QRgb colour) {
+    for (int y = 0; y < count; ++y, row += stride) {
+        QRgb* p = reinterpret_cast<QRgb*>(row);
+        for (unsigned m = rows[y]; m != 0; m &= m - 1) p[std::countr_zero(m)] = colour;
+    }
+}
+
+#if PAGIRO_INK_X86
+// Four pixels a step: each nibble of the mask picks its lanes from a table, and
+// the step keeps the other lanes' pixels as they were.
+constexpr std::array<std::array<std::uint32_t, 4>, 16> nibble_lanes() {
+    std::array<std::array<std::uint32_t, 4>, 16> lanes{};
+    for (unsigned n = 0; n < 16; ++n)
+        for (unsigned lane = 0; lane < 4; ++lane) lanes[n][lane] = (n >> lane & 1) ? 0xFFFFFFFFu : 0;
+    return lanes;
+}
+alignas(16) constexpr auto kNibbleLanes = nibble_lanes();
+
+[[gnu::target("sse2")]] void ink_rows_sse2(uchar* row, std::ptrdiff_t stride, const std::uint16_t* rows, int count,
+                                           int width, QRgb colour) {
+    const __m128i ink = _mm_set1_epi32(int(colour));
+    const int steps = (width + 3) / 4;
+    for (int y = 0; y < count; ++y, row += stride) {
+        __m128i* p = reinterpret_cast<__m128i*>(row);
+        unsigned m = rows[y];
+        for (int k = 0; k < steps; ++k, m >>= 4) {
+            const __m128i lanes = _mm_load_si128(reinterpret_cast<const __m128i*>(kNibbleLanes[m & 15].data()));
+            const __m128i old = _mm_loadu_si128(p + k);
+            _mm_storeu_si128(p + k, _mm_or_si128(_mm_and_si128(lanes, ink), _mm_andnot_si128(lanes, old)));
+        }
+    }
+}
+
+// Eight pixels a step: lane x takes the ink where bit x of the mask byte is set.
+[[gnu::target("avx2")]] void ink_rows_avx2(uchar* row, std::ptrdiff_t stride, const std::uint16_t* rows, int count,
+                                           int width, QRgb colour) {
+    const __m256i ink = _mm256_set1_epi32(int(colour));
+    const __m256i bits = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+    const int steps = (width + 7) / 8;
+    for (int y = 0; y < count; ++y, row += stride) {
+        __m256i* p = reinterpret_cast<__m256i*>(row);
+        unsigned m = rows[y];
+        for (int k = 0; k < steps; ++k, m >>= 8) {
+            const __m256i lanes = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int(m)), bits), bits);
+            _mm256_storeu_si256(p + k, _mm256_blendv_epi8(_mm256_loadu_si256(p + k), ink, lanes));
+        }
+    }
+}
+
+// The whole row in one masked store, which touches no pixel outside the mask.
+[[gnu::target("avx512f")]] void ink_rows_avx512(uchar* row, std::ptrdiff_t stride, const std::uint16_t* rows,
+                                                int count, int, QRgb colour) {
+    const __m512i ink = _mm512_set1_epi32(int(colour));
+    for (int y = 0; y < count; ++y, row += stride) _mm512_mask_storeu_epi32(row, __mmask16(rows[y]), ink);
+}
+#endif
 
 // Characters Qt draws one glyph each for, placed at the plain advance.
 bool simple_character(QChar c) {
@@ -36,6 +99,44 @@ GlyphCache::GlyphCache(const QFont& font) : font_(font), glyphs_(65536) {
     QFontMetrics metrics(font_);
     ascent_ = metrics.ascent();
     em_ = std::max(1, metrics.height());
+    for (Inking best : {Inking::avx512, Inking::avx2, Inking::sse2, Inking::plain}) {
+        if (!supported(best)) continue;
+        set_inking(best);
+        break;
+    }
+}
+
+bool GlyphCache::supported(Inking inking) {
+#if PAGIRO_INK_X86
+    __builtin_cpu_init();
+    switch (inking) {
+    case Inking::avx512: return __builtin_cpu_supports("avx512f");
+    case Inking::avx2: return __builtin_cpu_supports("avx2");
+    default: return true;  // SSE2 is part of every x86-64 processor
+    }
+#else
+    return inking == Inking::plain;
+#endif
+}
+
+void GlyphCache::set_inking(Inking inking) {
+    if (!supported(inking)) return;
+    struct Way {
+        InkRows ink;
+        int granule;
+    };
+    Way way{ink_rows_plain, 1};
+#if PAGIRO_INK_X86
+    switch (inking) {
+    case Inking::sse2: way = {ink_rows_sse2, 4}; break;
+    case Inking::avx2: way = {ink_rows_avx2, 8}; break;
+    case Inking::avx512: way = {ink_rows_avx512, 1}; break;
+    case Inking::plain: break;
+    }
+#endif
+    inking_ = inking;
+    ink_rows_ = way.ink;
+    ink_granule_ = way.granule;
 }
 
 GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
@@ -153,19 +254,22 @@ bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line
 
 void GlyphCache::compose(QImage& image, int left, int top, std::span<const Glyph* const> glyphs, QRgb colour,
                          int right) {
-    const int w = std::min(image.width(), right), h = image.height();
+    const int page_width = image.width(), w = std::min(page_width, right), h = image.height();
     uchar* bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
+    const int granule = ink_granule_;
     int pen = left;
     for (const Glyph* each : glyphs) {
         const Glyph& g = *each;
         const bool inside = pen + g.left >= 0 && pen + g.right <= w && top + g.top >= 0 && top + g.bottom <= h;
         if (inside && g.mask_rows != 0) {
+            const int width = g.right - g.left;
+            const int touched = (width + granule - 1) / granule * granule;
             uchar* row = bits + (top + g.top) * stride + std::size_t(pen + g.left) * sizeof(QRgb);
-            for (int y = 0; y < g.mask_rows; ++y, row += stride) {
-                QRgb* p = reinterpret_cast<QRgb*>(row);
-                for (unsigned m = g.rows[std::size_t(y)]; m != 0; m &= m - 1) p[std::countr_zero(m)] = colour;
-            }
+            if (pen + g.left + touched <= page_width)
+                ink_rows_(row, stride, g.rows.data(), g.mask_rows, width, colour);
+            else
+                ink_rows_plain(row, stride, g.rows.data(), g.mask_rows, width, colour);
         } else if (inside) {
             for (const Run& r : g.runs) {
                 QRgb* p = reinterpret_cast<QRgb*>(bits + (top + r.dy) * stride) + pen + r.dx;

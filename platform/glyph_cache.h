@@ -36,6 +36,15 @@ public:
     // Renders `c` now: the first glyph also starts Qt's text drawing.
     void prepare(char16_t c) { glyph(c); }
 
+    // How the rows of a small glyph are inked: a pixel at a time, or a whole row at
+    // once with the processor's vector instructions. Every way gives the same pixels;
+    // the best the processor has is chosen when the cache is made.
+    enum class Inking { plain, sse2, avx2, avx512 };
+    static bool supported(Inking inking);
+    // For comparing the ways; an unsupported one is ignored.
+    void set_inking(Inking inking);
+    Inking inking() const { return inking_; }
+
 private:
     // A horizontal stretch of ink, relative to the pen position and the cell top.
     struct Run {
@@ -66,7 +75,16 @@ private:
     // Inks the glyphs one after the other from the pen at `left`.
     void compose(QImage& image, int left, int top, std::span<const Glyph* const> glyphs, QRgb colour, int right);
 
+    // Inks `count` mask rows, the first at `row` (the ink's top-left pixel).
+    using InkRows = void (*)(unsigned char* row, std::ptrdiff_t stride, const std::uint16_t* rows, int count,
+                             int width, QRgb colour);
+
     QFont font_;
+    Inking inking_ = Inking::plain;
+    InkRows ink_rows_ = nullptr;
+    // Inking rows `width` pixels wide reads and writes back, unchanged, the pixels up
+    // to the next multiple of this: they must be within the picture's row.
+    int ink_granule_ = 1;
     int ascent_ = 0;
     int em_ = 0;
     std::vector<std::unique_ptr<Glyph>> glyphs_;  // by UTF-16 code unit, made when first needed
