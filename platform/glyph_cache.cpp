@@ -95,7 +95,11 @@ bool simple_character(QChar c) {
 
 }  // namespace
 
-GlyphCache::GlyphCache(const QFont& font) : font_(font), glyphs_(65536) {
+GlyphCache::GlyphCache(const QFont& font) : font_(font), glyph_at_(65536, 0) {
+    // Room for a glyph of every code unit (the memory is only address space until
+    // used), so that adding one never moves the others.
+    glyphs_.reserve(65536);
+    glyphs_.emplace_back();
     QFontMetrics metrics(font_);
     ascent_ = metrics.ascent();
     em_ = std::max(1, metrics.height());
@@ -139,7 +143,7 @@ void GlyphCache::set_inking(Inking inking) {
     ink_granule_ = way.granule;
 }
 
-GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
+GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) {
     Glyph g;
     const QChar qc(c);
     if (!any && !simple_character(qc)) return g;
@@ -184,10 +188,12 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
     // Fonts form ligatures (fi, fl, ff …) only between letters of a script.
     g.latin_letter = qc.script() == QChar::Script_Latin && qc.isLetter();
     if (x1 < 0) return g;  // no ink: a space
-    g.left = x0 - margin;
-    g.top = y0 - margin;
-    g.right = x1 + 1 - margin;
-    g.bottom = y1 + 1 - margin;
+    if (std::max({margin, x1 + 1 - margin, y1 + 1 - margin}) > INT16_MAX) return Glyph{};  // beyond any page
+    g.left = std::int16_t(x0 - margin);
+    g.top = std::int16_t(y0 - margin);
+    g.right = std::int16_t(x1 + 1 - margin);
+    g.bottom = std::int16_t(y1 + 1 - margin);
+    g.first_run = std::uint32_t(runs_.size());
     for (int y = y0; y <= y1; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
         for (int x = x0; x <= x1;) {
@@ -197,13 +203,14 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
             }
             int end = x;
             while (end <= x1 && row[end] != 0xFFFFFFFFu) ++end;
-            g.runs.push_back(Run{std::int16_t(y - margin), std::int16_t(x - margin), std::int16_t(end - x)});
+            runs_.push_back(Run{std::int16_t(y - margin), std::int16_t(x - margin), std::int16_t(end - x)});
             x = end;
         }
     }
+    g.run_count = std::uint32_t(runs_.size() - g.first_run);
     if (g.right - g.left <= Glyph::kMaskWidth && g.bottom - g.top <= Glyph::kMaskRows) {
         g.mask_rows = std::uint8_t(g.bottom - g.top);
-        for (const Run& r : g.runs)
+        for (const Run& r : runs_of(g))
             for (int x = r.dx; x < r.dx + r.length; ++x)
                 g.rows[std::size_t(r.dy - g.top)] |= std::uint16_t(1u << (x - g.left));
     }
@@ -211,9 +218,17 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) const {
 }
 
 const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) {
-    auto& slot = glyphs_[c];
-    if (!slot) slot = std::make_unique<Glyph>(render(c, false));
-    return *slot;
+    std::uint16_t& at = glyph_at_[c];
+    if (at == 0) {
+        Glyph g = render(c, false);
+        if (g.usable) {
+            glyphs_.push_back(g);
+            at = std::uint16_t(glyphs_.size());
+        } else {
+            at = 1;
+        }
+    }
+    return glyphs_[at - 1u];
 }
 
 bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
@@ -271,13 +286,13 @@ void GlyphCache::compose(QImage& image, int left, int top, std::span<const Glyph
             else
                 ink_rows_plain(row, stride, g.rows.data(), g.mask_rows, width, colour);
         } else if (inside) {
-            for (const Run& r : g.runs) {
+            for (const Run& r : runs_of(g)) {
                 QRgb* p = reinterpret_cast<QRgb*>(bits + (top + r.dy) * stride) + pen + r.dx;
                 std::fill_n(p, r.length, colour);
             }
         } else {
             // Partly outside the page: clip every run.
-            for (const Run& r : g.runs) {
+            for (const Run& r : runs_of(g)) {
                 const int y = top + r.dy;
                 if (y < 0 || y >= h) continue;
                 const int x0 = std::max(pen + r.dx, 0), x1 = std::min(pen + r.dx + r.length, w);
@@ -293,19 +308,19 @@ void GlyphCache::draw_in_cell(QImage& image, int left, int width, int top, char1
     auto found = cell_glyphs_.find(c);
     if (found == cell_glyphs_.end()) found = cell_glyphs_.emplace(c, render(c, true)).first;
     const Glyph& g = found->second;
-    if (g.runs.empty() || width <= 0) return;
+    if (g.run_count == 0 || width <= 0) return;
 
     // Source column x of the ink goes to cell column ((x - g.left) * width) / ink
     // when squeezed; a run covers every cell column one of its pixels maps to, so
     // no stroke disappears.
     const int ink = g.right - g.left;
     const bool squeeze = ink > width;
-    const int shift = squeeze ? 0 : std::min(std::max(g.left, 0), width - ink) - g.left;
+    const int shift = squeeze ? 0 : std::min(std::max<int>(g.left, 0), width - ink) - g.left;
     auto to_cell = [&](int x) { return squeeze ? (x - g.left) * width / ink : x + shift; };
 
     const int x_end = std::min(image.width(), left + width);
     const qsizetype stride = image.bytesPerLine();
-    for (const Run& r : g.runs) {
+    for (const Run& r : runs_of(g)) {
         const int y = top + r.dy;
         if (y < 0 || y >= image.height()) continue;
         const int x0 = std::max(left + to_cell(r.dx), std::max(left, 0));
