@@ -112,10 +112,17 @@ GlyphCache::GlyphCache(const QFont& font) : font_(font), glyph_at_(65536, 0) {
 
 bool GlyphCache::supported(Inking inking) {
 #if PAGIRO_INK_X86
-    __builtin_cpu_init();
+    // Asked once, whichever thread makes the first cache.
+    struct Features {
+        bool avx2, avx512;
+    };
+    static const Features features = [] {
+        __builtin_cpu_init();
+        return Features{__builtin_cpu_supports("avx2") != 0, __builtin_cpu_supports("avx512f") != 0};
+    }();
     switch (inking) {
-    case Inking::avx512: return __builtin_cpu_supports("avx512f");
-    case Inking::avx2: return __builtin_cpu_supports("avx2");
+    case Inking::avx512: return features.avx512;
+    case Inking::avx2: return features.avx2;
     default: return true;  // SSE2 is part of every x86-64 processor
     }
 #else
