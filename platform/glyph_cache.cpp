@@ -224,7 +224,9 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) {
     return g;
 }
 
-const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) {
+const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) { return glyphs_[glyph_index(c) - 1u]; }
+
+std::uint16_t GlyphCache::glyph_index(char16_t c) {
     std::uint16_t& at = glyph_at_[c];
     if (at == 0) {
         Glyph g = render(c, false);
@@ -235,7 +237,7 @@ const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) {
             at = 1;
         }
     }
-    return glyphs_[at - 1u];
+    return at;
 }
 
 bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
@@ -261,10 +263,17 @@ bool GlyphCache::pair_is_plain(char16_t a, char16_t b) {
 }
 
 bool GlyphCache::draw_line(QImage& image, int left, int top, const QString& line, QRgb colour, int right) {
+    line_places_.resize(std::size_t(line.size()));
+    for (qsizetype k = 0; k < line.size(); ++k) line_places_[std::size_t(k)] = glyph_index(line[k].unicode());
+    return draw_glyphs(image, left, top, line, line_places_, colour, right);
+}
+
+bool GlyphCache::draw_glyphs(QImage& image, int left, int top, const QString& line,
+                             std::span<const std::uint16_t> places, QRgb colour, int right) {
     bool previous_latin = false;
     line_glyphs_.resize(std::size_t(line.size()));
     for (qsizetype k = 0; k < line.size(); ++k) {
-        const Glyph& g = glyph(line[k].unicode());
+        const Glyph& g = glyphs_[places[std::size_t(k)] - 1u];
         if (!g.usable) return false;
         if (g.latin_letter && previous_latin && !pair_is_plain(line[k - 1].unicode(), line[k].unicode())) return false;
         previous_latin = g.latin_letter;

@@ -26,6 +26,13 @@ public:
     // drawing nothing, when the line must be drawn by Qt instead.
     bool draw_line(QImage& image, int left, int top, const QString& line, QRgb colour, int right);
 
+    // The place of `c` in the cache, rendering it when first met; never 0. A caller
+    // that keeps it for the characters it meets saves draw_glyphs the look-up.
+    std::uint16_t glyph_index(char16_t c);
+    // draw_line for a line whose characters' places are known.
+    bool draw_glyphs(QImage& image, int left, int top, const QString& line, std::span<const std::uint16_t> places,
+                     QRgb colour, int right);
+
     // Draws one character inside the cell of `width` pixels from x = `left`: as it
     // is when its ink fits, moved left when only its bearing does not, squeezed
     // from side to side when its ink is wider than the cell. Any character, in
@@ -94,8 +101,9 @@ private:
     // By UTF-16 code unit: 1 + the index of its glyph, 0 until first needed.
     std::vector<std::uint16_t> glyph_at_;
     std::vector<Run> runs_;
-    // The glyphs of the line draw_line checks, looked up once and inked from here.
+    // The glyphs of the line draw_glyphs checks, looked up once and inked from here.
     std::vector<const Glyph*> line_glyphs_;
+    std::vector<std::uint16_t> line_places_;  // draw_line's
     std::unordered_map<std::uint32_t, bool> plain_pairs_;
     std::unordered_map<char16_t, Glyph> cell_glyphs_;  // for draw_in_cell
 };

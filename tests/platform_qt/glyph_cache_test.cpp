@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <random>
 
+#include "platform/codepage.h"
 #include "platform/glyph_cache.h"
 #include "platform/surface.h"
 #include "qt_app.h"
@@ -124,6 +125,33 @@ TEST(GlyphCache, LinesAtEveryPlaceAndSizeAreThePixelsQtDraws) {
         EXPECT_EQ(placed(true, points, lines, at), placed(false, points, lines, at))
             << points << " pt: " << lines.join('|').toStdString();
     }
+}
+
+TEST(GlyphCache, LinesStayThePixelsQtDrawsThroughChangesOfFontHintingAndCodePage) {
+    // The surface keeps each character's glyph from line to line: a change of
+    // font or code page within a page must not draw with glyphs of before.
+    const std::string codepage = ansi_codepage_name();
+    auto draw = [&](bool cached) {
+        PageSurface s;
+        s.set_size(128, 110);
+        s.set_font("AR PL UMing CN", 9);
+        s.set_glyph_cache(cached);
+        s.clear();
+        const QString line = QStringLiteral("中文字abc€");
+        s.print(2, 2, line);
+        s.set_font("AR PL UMing CN", 12);
+        s.print(2, 20, line);
+        s.set_hinting(QFont::PreferNoHinting);
+        s.print(2, 40, line);
+        EXPECT_TRUE(set_ansi_codepage("windows-1252"));
+        s.print(2, 60, line);
+        EXPECT_TRUE(set_ansi_codepage(codepage.c_str()));
+        s.print(2, 80, line);
+        return s.image().copy();
+    };
+    const QImage cached = draw(true);
+    EXPECT_EQ(cached, draw(false));
+    EXPECT_NE(cached.copy(0, 60, 128, 20), cached.copy(0, 80, 128, 20));  // "?" for the characters 1252 lacks
 }
 
 TEST(GlyphCache, LinesItCannotDrawAreLeftToQt) {
