@@ -101,20 +101,23 @@ void PageSurface::set_font(const QString& family, double points) {
     font_ = page_font(family, points, hinting_);
     cell_height_ = std::max(1, QFontMetrics(font_).height());
     column_ = points * 4 / 3;
-    glyph_cache_.reset();
-    chars_.clear();
+    forget_font();
     if (painter_.isActive()) {
         painter_.setFont(font_);
         ascent_ = painter_.fontMetrics().ascent();
     }
 }
 
+void PageSurface::forget_font() {
+    glyph_cache_.reset();
+    chars_.clear();  // their advances and glyph places were of the cache just gone
+}
+
 void PageSurface::set_hinting(QFont::HintingPreference hinting) {
     hinting_ = hinting;
     font_.setHintingPreference(hinting);
     cell_height_ = std::max(1, QFontMetrics(font_).height());
-    glyph_cache_.reset();
-    chars_.clear();
+    forget_font();
     if (painter_.isActive()) painter_.setFont(font_);
 }
 
@@ -224,13 +227,14 @@ int pixels_before(double edge) { return int(std::floor(edge + 1e-6)); }
 
 }  // namespace
 
-const PageSurface::CharFacts& PageSurface::facts(char16_t c) {
+PageSurface::CharFacts& PageSurface::facts(char16_t c) {
     if (chars_.empty()) chars_.assign(65536, CharFacts{});
     CharFacts& f = chars_[c];
     if (f.advance < 0) {
-        f.shown = ansi_representable(c) ? c : u'?';
-        f.halves = ansi_char_bytes(f.shown) == 2 ? 2 : 1;
-        f.advance = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(f.shown))));
+        f.missing = !ansi_representable(c);
+        const char16_t shown = f.shown(c);
+        f.halves = ansi_char_bytes(shown) == 2 ? 2 : 1;
+        f.advance = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(shown))));
     }
     return f;
 }
@@ -260,13 +264,20 @@ void PageSurface::print(int left, int top, const QString& line) {
     // grid, and the pen never passes the grid's edge after it.
     QString shown = line;
     cell_ends_.resize(std::size_t(line.size()));
+    glyph_places_.resize(std::size_t(line.size()));
+    if (use_glyph_cache_ && !glyph_cache_) glyph_cache_ = std::make_unique<GlyphCache>(font_);
+    GlyphCache* const cache = use_glyph_cache_ ? glyph_cache_.get() : nullptr;
     double grid = 0, pen = 0;
     bool natural = true;
     follow_codepage();
     for (qsizetype k = 0; k < line.size(); ++k) {
         const char16_t c = line[k].unicode();
-        const CharFacts& f = facts(c);
-        if (f.shown != c) shown[k] = QChar(f.shown);
+        CharFacts& f = facts(c);
+        if (f.missing) shown[k] = QChar(u'?');
+        if (cache) {
+            if (f.glyph == 0) f.glyph = cache->glyph_index(f.shown(c));
+            glyph_places_[std::size_t(k)] = f.glyph;
+        }
         const double share = (f.halves == 2 ? 1.0 : 0.5) * column_;
         const double a = f.advance;
         grid += share;
@@ -280,10 +291,9 @@ void PageSurface::print(int left, int top, const QString& line) {
         return;
     }
     const int right = left + pixels_through(grid);
-    if (use_glyph_cache_) {
-        if (!glyph_cache_) glyph_cache_ = std::make_unique<GlyphCache>(font_);
+    if (cache) {
         finish_drawing();
-        if (glyph_cache_->draw_line(image_, left, top, shown, text_colour_.rgb(), right)) return;
+        if (cache->draw_glyphs(image_, left, top, shown, glyph_places_, text_colour_.rgb(), right)) return;
     }
     QPainter& p = painter();
     p.setClipRect(QRect(0, ink_top, right, ink_end - ink_top));

@@ -103,14 +103,18 @@ private:
     void finish_drawing() const;
     // What print() needs of a character, worked out when first met and found
     // again by one look-up: the character drawn (itself, or "?" when the code
-    // page does not have it), the half columns of the grid it takes and its
-    // natural advance.
+    // page does not have it), the half columns of the grid it takes, its natural
+    // advance and the place of its glyph in glyph_cache_.
     struct CharFacts {
         float advance = -1;  // < 0 until worked out
-        char16_t shown = 0;
+        std::uint16_t glyph = 0;  // 0 until looked up
         std::uint8_t halves = 0;
+        bool missing = false;  // drawn as "?"
+        char16_t shown(char16_t c) const { return missing ? u'?' : c; }
     };
-    const CharFacts& facts(char16_t c);
+    CharFacts& facts(char16_t c);
+    // Drops what was worked out for the font: the glyphs and the characters' facts.
+    void forget_font();
     // Forgets the characters' facts when the code page has changed since.
     void follow_codepage();
     void print_in_cells(int left, int top, const QString& line);
@@ -136,6 +140,7 @@ private:
     std::vector<CharFacts> chars_;    // by UTF-16 unit; for font_ and the code page of this generation
     unsigned chars_codepage_ = 0;
     std::vector<double> cell_ends_;   // print(): where each character's cell ends
+    std::vector<std::uint16_t> glyph_places_;  // print(): each character's place in glyph_cache_
     bool use_glyph_cache_ = true;
     std::unique_ptr<GlyphCache> glyph_cache_;  // for font_; made when first needed
     QImage blank_;                             // a cleared page, copied by clear()

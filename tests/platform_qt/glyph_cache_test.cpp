@@ -4,6 +4,8 @@
 #include <QFontDatabase>
 #include <random>
 
+#include "platform/codepage.h"
+#include "platform/glyph_cache.h"
 #include "platform/surface.h"
 #include "qt_app.h"
 
@@ -48,7 +50,52 @@ QImage placed(bool cached, double points, const QStringList& lines, const std::v
     return surface.image().copy();
 }
 
+// A picture of noise: inking that wrote any pixel outside the ink shows.
+QImage noise(int width, int height, std::mt19937& rng) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) row[x] = 0xFF000000u | (rng() & 0xFFFFFFu);
+    }
+    return image;
+}
+
 }  // namespace
+
+TEST(GlyphCache, EveryWayOfInkingGivesThePixelsOfThePlainOne) {
+    // On noise, in several colours, at every place: lines ending at or past the
+    // right edge of pictures whose width is no multiple of the vector widths, lines
+    // cut short at `right`, lines crossing the top, bottom and left edges.
+    using Inking = GlyphCache::Inking;
+    const QFont font = page_font("AR PL UMing CN", 9);
+    GlyphCache plain(font);
+    plain.set_inking(Inking::plain);
+    ASSERT_EQ(plain.inking(), Inking::plain);
+    std::mt19937 rng(5);
+    int compared = 0;
+    for (Inking way : {Inking::sse2, Inking::avx2, Inking::avx512}) {
+        if (!GlyphCache::supported(way)) continue;
+        GlyphCache cache(font);
+        cache.set_inking(way);
+        ASSERT_EQ(cache.inking(), way);
+        for (int width : {37, 64, 101, 128}) {
+            const QImage page = noise(width, 50, rng);
+            QImage expected = page, actual = page;
+            for (int k = 0; k < 60; ++k) {
+                const QString line = random_line(rng, 1 + int(rng() % 12));
+                const int left = int(rng() % unsigned(width + 20)) - 20, top = int(rng() % 70) - 20;
+                const int right = rng() % 3 == 0 ? left + int(rng() % 80) : width;
+                const QRgb colour = 0xFF000000u | (rng() & 0xFFFFFFu);
+                const bool drawn = plain.draw_line(expected, left, top, line, colour, right);
+                ASSERT_EQ(cache.draw_line(actual, left, top, line, colour, right), drawn);
+            }
+            ASSERT_NE(expected, page);
+            EXPECT_EQ(actual, expected) << "way " << int(way) << ", width " << width;
+            ++compared;
+        }
+    }
+    if (compared == 0) GTEST_SKIP() << "this processor has only the plain way";
+}
 
 TEST(GlyphCache, LinesAreThePixelsQtDraws) {
     std::mt19937 rng(7);
@@ -78,6 +125,33 @@ TEST(GlyphCache, LinesAtEveryPlaceAndSizeAreThePixelsQtDraws) {
         EXPECT_EQ(placed(true, points, lines, at), placed(false, points, lines, at))
             << points << " pt: " << lines.join('|').toStdString();
     }
+}
+
+TEST(GlyphCache, LinesStayThePixelsQtDrawsThroughChangesOfFontHintingAndCodePage) {
+    // The surface keeps each character's glyph from line to line: a change of
+    // font or code page within a page must not draw with glyphs of before.
+    const std::string codepage = ansi_codepage_name();
+    auto draw = [&](bool cached) {
+        PageSurface s;
+        s.set_size(128, 110);
+        s.set_font("AR PL UMing CN", 9);
+        s.set_glyph_cache(cached);
+        s.clear();
+        const QString line = QStringLiteral("中文字abc€");
+        s.print(2, 2, line);
+        s.set_font("AR PL UMing CN", 12);
+        s.print(2, 20, line);
+        s.set_hinting(QFont::PreferNoHinting);
+        s.print(2, 40, line);
+        EXPECT_TRUE(set_ansi_codepage("windows-1252"));
+        s.print(2, 60, line);
+        EXPECT_TRUE(set_ansi_codepage(codepage.c_str()));
+        s.print(2, 80, line);
+        return s.image().copy();
+    };
+    const QImage cached = draw(true);
+    EXPECT_EQ(cached, draw(false));
+    EXPECT_NE(cached.copy(0, 60, 128, 20), cached.copy(0, 80, 128, 20));  // "?" for the characters 1252 lacks
 }
 
 TEST(GlyphCache, LinesItCannotDrawAreLeftToQt) {
