@@ -1,8 +1,10 @@
 #pragma once
 // Writing one file the product makes — a page of a run, or a picture the encoder
-// classes save — all of it, or nothing. Every such file is written here, through a
-// StagedFile: the bytes go to a temporary name in the same folder, which is renamed
-// to the page's name once they are all there. A page under its name is therefore
+// classes save — all of it, or nothing. Every such file is written here. A new page
+// goes into a file without a name in its folder (Linux's O_TMPFILE), which gets the
+// page's name once the bytes are all there. Otherwise (an older page has the name,
+// or the system cannot make such files) it goes through a StagedFile: a temporary
+// name in the same folder, renamed to the page's. A page under its name is therefore
 // always whole, whatever ends the program, and an older page of that name is only
 // ever replaced by a whole new one.
 #include <cstddef>
@@ -24,5 +26,8 @@ bool write_page_file(const Folder& folder, const std::string& name, const void* 
 // The same for a file named by its path (relative to the current folder).
 bool write_page_file(const std::string& path, const void* data, std::size_t size, std::string& error,
                      bool* removed = nullptr, int* code = nullptr);
+
+// False sends every page the temporary-name way, for tests of that way.
+void use_unnamed_page_files(bool allowed);
 
 }  // namespace pagiro

@@ -17,13 +17,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PageFile : ::testing::Test {
+// Each test runs both ways a page is written: as a file without a name that is
+// named when whole, and under a temporary name that is renamed.
+struct PageFile : ::testing::TestWithParam<bool> {
     fs::path dir = fs::temp_directory_path() / ("pagiro_page_file_" + std::to_string(::getpid()));
     void SetUp() override {
+        pagiro::use_unnamed_page_files(GetParam());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override {
+        fs::remove_all(dir);
+        pagiro::use_unnamed_page_files(true);
+    }
     std::string content(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         std::stringstream s;
@@ -49,7 +55,7 @@ struct PageFile : ::testing::Test {
 
 }  // namespace
 
-TEST_F(PageFile, ARegularFileIsReplacedWhole) {
+TEST_P(PageFile, ARegularFileIsReplacedWhole) {
     const fs::path p = dir / "page.jpg";
     std::ofstream(p) << "an older and longer page";
     std::string error;
@@ -59,7 +65,7 @@ TEST_F(PageFile, ARegularFileIsReplacedWhole) {
     EXPECT_EQ(fs::file_size(p), 0u);
 }
 
-TEST_F(PageFile, OnlyRegularFilesAreReplaced) {
+TEST_P(PageFile, OnlyRegularFilesAreReplaced) {
     std::string error;
     int code = 0;
     bool removed = true;
@@ -83,7 +89,7 @@ TEST_F(PageFile, OnlyRegularFilesAreReplaced) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST_F(PageFile, AWriteCutShortRemovesThePartialFile) {
+TEST_P(PageFile, AWriteCutShortRemovesThePartialFile) {
     const fs::path p = dir / "big.bmp";
     const std::string bytes(20000, 'x');
     std::string error;
@@ -121,7 +127,7 @@ struct PageFolder : PageFile {
 
 }  // namespace
 
-TEST_F(PageFolder, LinksAtThePageNameAreReplacedNeverWrittenThrough) {
+TEST_P(PageFolder, LinksAtThePageNameAreReplacedNeverWrittenThrough) {
     std::ofstream(dir / "victim" / "secret.txt") << "secret";
     std::ofstream(dir / "victim" / "shared") << "shared";
     fs::create_symlink("../victim/secret.txt", dir / "out" / "a.jpg");
@@ -138,7 +144,7 @@ TEST_F(PageFolder, LinksAtThePageNameAreReplacedNeverWrittenThrough) {
     EXPECT_EQ(names(dir / "victim"), (std::set<std::string>{"secret.txt", "shared"}));
 }
 
-TEST_F(PageFolder, AFailedWriteLeavesTheOlderPageAsItWasAndNoTemporaryFile) {
+TEST_P(PageFolder, AFailedWriteLeavesTheOlderPageAsItWasAndNoTemporaryFile) {
     std::ofstream(dir / "out" / "page.bmp") << "an older, whole page";
     int code = 0;
     EXPECT_FALSE(under_size_limit([&] { return write("page.bmp", std::string(20000, 'x'), &code); }));
@@ -147,7 +153,7 @@ TEST_F(PageFolder, AFailedWriteLeavesTheOlderPageAsItWasAndNoTemporaryFile) {
     EXPECT_EQ(names(dir / "out"), std::set<std::string>{"page.bmp"});
 }
 
-TEST_F(PageFolder, PagesFollowTheFolderWhenItIsMovedAndALinkPutInItsPlace) {
+TEST_P(PageFolder, PagesFollowTheFolderWhenItIsMovedAndALinkPutInItsPlace) {
     ASSERT_TRUE(write("1.jpg", "one"));
     fs::rename(dir / "out", dir / "moved");
     fs::create_symlink("victim", dir / "out");
@@ -156,7 +162,7 @@ TEST_F(PageFolder, PagesFollowTheFolderWhenItIsMovedAndALinkPutInItsPlace) {
     EXPECT_TRUE(fs::is_empty(dir / "victim"));
 }
 
-TEST_F(PageFolder, VolumeFoldersAreMadeInsideAndNeverThroughALink) {
+TEST_P(PageFolder, VolumeFoldersAreMadeInsideAndNeverThroughALink) {
     pagiro::Folder volume = folder.subfolder("分卷1");
     std::string error;
     ASSERT_TRUE(pagiro::write_page_file(volume, "p.jpg", "x", 1, error)) << error;
@@ -184,7 +190,19 @@ TEST_F(PageFolder, VolumeFoldersAreMadeInsideAndNeverThroughALink) {
     EXPECT_EQ(content(dir / "out" / "分卷4"), "a file");
 }
 
-TEST_F(PageFolder, AHeldFolderCannotBeHeldTwiceUntilItIsLetGo) {
+TEST_P(PageFolder, PagesOverOlderPagesAndThenNewOnesAreAllWhole) {
+    // A second run into the same folder: every name is taken, then new names follow.
+    for (int run = 1; run <= 2; ++run)
+        for (int page = 1; page <= 3 * run; ++page) {
+            const std::string name = std::to_string(page) + ".jpg";
+            ASSERT_TRUE(write(name, "run " + std::to_string(run) + " page " + name)) << name;
+        }
+    EXPECT_EQ(names(dir / "out").size(), 6u);
+    for (int page = 1; page <= 6; ++page)
+        EXPECT_EQ(content(dir / "out" / (std::to_string(page) + ".jpg")), "run 2 page " + std::to_string(page) + ".jpg");
+}
+
+TEST_P(PageFolder, AHeldFolderCannotBeHeldTwiceUntilItIsLetGo) {
     folder.lock();
     pagiro::Folder second = pagiro::Folder::open(dir / "out");
     try {
@@ -197,3 +215,6 @@ TEST_F(PageFolder, AHeldFolderCannotBeHeldTwiceUntilItIsLetGo) {
     folder = pagiro::Folder();
     EXPECT_NO_THROW(second.lock());
 }
+
+INSTANTIATE_TEST_SUITE_P(BothWays, PageFile, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(BothWays, PageFolder, ::testing::Bool());
