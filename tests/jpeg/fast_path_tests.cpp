@@ -694,6 +694,12 @@ TEST_F(JpegFastPath, EntropyCoderWritesEveryMagnitudeAndRunAsTheStandardSays) {
     b.fill(0);
     b[0] = -1023;
     blocks.push_back(b);  // a DC alone
+    // A magnitude of 32768 after 3 zeros: 16 extra bits after the code the plain
+    // procedures give it, that of symbol 4 * 16; then 15 zeros and 32767.
+    b.fill(0);
+    b[4] = -32768;
+    b[20] = 32767;
+    blocks.push_back(b);
     std::mt19937 random(41);
     for (int k = 0; k < 200; ++k) {
         b.fill(0);
