@@ -767,3 +767,149 @@ TEST_F(JpegFastPath, LargeGreyPageWithColourBandsOnTwoThreads) {
         EXPECT_EQ(kept.SaveBytes(), encode(Path::Plain, page.view(), page.width, page.height, Settings{})) << name(path);
     }
 }
+
+namespace {
+
+// Bits written one at a time, most significant first, with a zero after every
+// 0xFF byte and the last byte padded with ones: the scan data of a JPEG file.
+struct BitByBit {
+    std::vector<std::uint8_t> bytes;
+    unsigned byte = 0;
+    int held = 0;
+    void put(std::uint32_t value, int length) {
+        for (int i = length - 1; i >= 0; --i) {
+            byte = byte << 1 | ((value >> i) & 1u);
+            if (++held == 8) {
+                bytes.push_back(static_cast<std::uint8_t>(byte));
+                if (byte == 0xFF) bytes.push_back(0);
+                byte = 0;
+                held = 0;
+            }
+        }
+    }
+    void finish() {
+        if (held > 0) put((1u << (8 - held)) - 1, 8 - held);
+    }
+};
+
+// A coefficient's size category and the extra bits that follow its symbol.
+int magnitude_bits(int v) {
+    int n = 0;
+    for (int a = v < 0 ? -v : v; a != 0; a >>= 1) ++n;
+    return n;
+}
+std::uint32_t extra_bits(int v, int n) { return static_cast<std::uint32_t>(v >= 0 ? v : v + (1 << n) - 1); }
+
+}  // namespace
+
+TEST_F(JpegFastPath, EntropyCoderWritesEveryMagnitudeAndRunAsTheStandardSays) {
+#if !PAGIRO_SIMD
+    GTEST_SKIP() << "built without the vector kernels";
+#else
+    // Blocks in zig-zag order: every size category 1 .. 15 of both signs at its
+    // smallest and largest magnitude, runs of 15, 16, 31, 32 and 62 zeros, a
+    // last coefficient at position 63 (no end of block), blocks of a DC alone,
+    // and sparse random ones.
+    std::vector<std::array<std::int16_t, 64>> blocks;
+    std::array<std::int16_t, 64> b{};
+    for (int i = 1; i < 64; ++i) {
+        const int n = 1 + (i - 1) % 15;
+        const int magnitude = (i / 15) % 2 == 0 ? 1 << (n - 1) : (1 << n) - 1;
+        b[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i % 2 == 0 ? magnitude : -magnitude);
+    }
+    blocks.push_back(b);
+    for (int last : {63, 16, 17, 32, 33, 1}) {
+        b.fill(0);
+        b[0] = static_cast<std::int16_t>(last * 7 - 200);
+        b[static_cast<std::size_t>(last)] = static_cast<std::int16_t>(last % 2 == 0 ? 1000 : -3);
+        blocks.push_back(b);
+    }
+    b.fill(0);
+    b[0] = -1023;
+    blocks.push_back(b);  // a DC alone
+    // A magnitude of 32768 after 3 zeros: 16 extra bits after the code the plain
+    // procedures give it, that of symbol 4 * 16; then 15 zeros and 32767.
+    b.fill(0);
+    b[4] = -32768;
+    b[20] = 32767;
+    blocks.push_back(b);
+    std::mt19937 random(41);
+    for (int k = 0; k < 200; ++k) {
+        b.fill(0);
+        const int count = static_cast<int>(random() % 20);
+        for (int j = 0; j < count; ++j) {
+            const int n = 1 + static_cast<int>(random() % 15);
+            const int magnitude = (1 << (n - 1)) + static_cast<int>(random() % (1u << (n - 1)));
+            b[1 + random() % 63] = static_cast<std::int16_t>(random() % 2 ? magnitude : -magnitude);
+        }
+        b[0] = static_cast<std::int16_t>(static_cast<int>(random() % 2047) - 1023);
+        blocks.push_back(b);
+    }
+
+    // Codes of every length 1 .. 16 (the coder writes them as given).
+    bmptojpg_fast::HuffCodes dc{}, ac{};
+    for (int s = 0; s < 256; ++s)
+        for (bmptojpg_fast::HuffCodes* t : {&dc, &ac}) {
+            const int length = 1 + (s * 7 + (t == &ac ? 3 : 0)) % 16;
+            t->code[s] = static_cast<std::uint32_t>(s * 40503) & ((1u << length) - 1);
+            t->size[s] = static_cast<std::uint8_t>(length);
+            t->packed[s] = t->code[s] << 5 | static_cast<std::uint32_t>(length);
+        }
+
+    BitByBit expected;
+    int predictor = 0;
+    for (const auto& block : blocks) {
+        const int diff = block[0] - predictor;
+        predictor = block[0];
+        const int n = magnitude_bits(diff);
+        expected.put(dc.code[n], dc.size[n]);
+        expected.put(extra_bits(diff, n), n);
+        int run = 0;
+        for (int i = 1; i < 64; ++i) {
+            if (block[static_cast<std::size_t>(i)] == 0) {
+                ++run;
+                continue;
+            }
+            for (; run > 15; run -= 16) expected.put(ac.code[0xF0], ac.size[0xF0]);
+            const int v = block[static_cast<std::size_t>(i)], m = magnitude_bits(v);
+            expected.put(ac.code[run * 16 + m], ac.size[run * 16 + m]);
+            expected.put(extra_bits(v, m), m);
+            run = 0;
+        }
+        if (run > 0) expected.put(ac.code[0], ac.size[0]);
+    }
+    expected.finish();
+
+    std::vector<std::int16_t> coefficients, dcs;
+    std::vector<std::uint64_t> masks;
+    for (const auto& block : blocks) {
+        std::uint64_t mask = 0;
+        for (int i = 0; i < 64; ++i)
+            if (block[static_cast<std::size_t>(i)] != 0) mask |= std::uint64_t{1} << i;
+        coefficients.insert(coefficients.end(), block.begin(), block.end());
+        masks.push_back(mask);
+        dcs.push_back(block[0]);
+    }
+    bmptojpg_fast::Scan scan{};
+    scan.count = 1;
+    scan.interleaved = false;
+    scan.mcus_across = static_cast<std::int64_t>(blocks.size());
+    scan.mcu_rows = 1;
+    scan.member[0] = {coefficients.data(), masks.data(), dcs.data(), static_cast<std::int64_t>(coefficients.size()), 1, 1,
+                      static_cast<std::int64_t>(blocks.size()), 1, &dc, &ac};
+
+    std::vector<const bmptojpg_fast::Kernels*> kernels{&bmptojpg_fast::sse2_kernels()};
+    if (fast_paths().size() > 1) kernels.push_back(&bmptojpg_fast::avx2_kernels());
+    if (fast_paths().size() > 2) kernels.push_back(&bmptojpg_fast::avx512_kernels());
+    for (std::size_t k = 0; k < kernels.size(); ++k) {
+        std::vector<std::uint8_t> out(expected.bytes.size() + 64);
+        bmptojpg_fast::BitSink sink{out.data(), 0, 0, 64};
+        std::int32_t predictors[3] = {0, 0, 0};
+        ASSERT_EQ(kernels[k]->encode_rows(scan, 0, 1, predictors, sink, true), 0);
+        kernels[k]->flush(sink, true);
+        out.resize(sink.pos);
+        EXPECT_EQ(out, expected.bytes) << "kernels " << k;
+        EXPECT_EQ(predictors[0], blocks.back()[0]);
+    }
+#endif
+}
