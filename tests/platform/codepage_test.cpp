@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unicode/ucnv.h>
+
+#include <cstdint>
+
 #include "platform/codepage.h"
 
 using namespace pagiro;
@@ -34,4 +38,31 @@ TEST(CodePage, SwitchingCodePageChangesWidths) {
     EXPECT_EQ(ansi_codepage_name(), "windows-1252");
     ASSERT_TRUE(set_ansi_codepage("windows-936"));
     EXPECT_EQ(ansi_char_bytes(u'中'), 2);
+}
+
+// Every unit of every kind of code page, against the unit converted on its own.
+TEST(CodePage, EveryUnitsWidthIsItsOwnConversions) {
+    const std::string before = ansi_codepage_name();
+    for (const char* name : {"windows-936", "GB18030", "windows-950", "windows-932", "windows-949", "windows-1252",
+                             "UTF-8", "US-ASCII", "ISO-8859-1", "ibm-930", "ISO-2022-JP"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(set_ansi_codepage(name));
+        IcuConverter conv = open_icu_converter(name);
+        ASSERT_TRUE(conv);
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
+        int wrong = 0;
+        for (unsigned u = 0; u < 65536; ++u) {
+            const char16_t c = static_cast<char16_t>(u);
+            char out[8];
+            err = U_ZERO_ERROR;
+            ucnv_resetFromUnicode(conv.get());
+            const std::int32_t n = ucnv_fromUChars(conv.get(), out, sizeof out, &c, 1, &err);
+            const bool has = U_SUCCESS(err) && n > 0 && (u < 0xD800 || u > 0xDFFF);
+            if (ansi_representable(c) != has || ansi_char_bytes(c) != (has && n >= 2 ? 2 : 1))
+                if (++wrong <= 3) ADD_FAILURE() << "unit " << std::hex << u << ": " << std::dec << n << " bytes";
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    ASSERT_TRUE(set_ansi_codepage(before.c_str()));
 }
