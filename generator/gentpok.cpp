@@ -105,8 +105,9 @@ void gentpok::rtext() {
     };
     books_.clear();
     try {
+        made_output_folder_ = false;
         const SettingsSteps steps{[this](const QString& folder) {
-            chkpath(folder);
+            made_output_folder_ = make_folder(folder);
             hold_output_folder(folder);
         }};
         const RunSettings settings = read_run_settings(host_, steps);
@@ -332,7 +333,9 @@ RunSummary gentpok::summary(const RunSettings& s) const {
 // reached the end of its text cleans; after a stop the rest of the book may be
 // just what the user still wants.
 void gentpok::settle_stale_pages(const RunSettings& s, RunSummary& r) {
-    if (!s.estimate || s.book) return;
+    // A folder the run made had no older pages, and it was held all along: no
+    // other run wrote there, so listing its pages again would find only ours.
+    if (!s.estimate || s.book || made_output_folder_) return;
     const PageNaming naming{s.output_folder, s.prefix, QString::fromUtf16(s.format->extension), *s.estimate};
     r.stale = find_stale_pages(naming, mk::pageno - 1);
     if (s.clean_stale_pages && mk::runflag != 0) r.removed = remove_stale_pages(r.stale);

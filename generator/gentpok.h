@@ -87,6 +87,7 @@ private:
     const RunSettings* run_ = nullptr;  // the settings of the run under way
     std::shared_ptr<const Folder> output_;  // the run's output folder, locked
     QStringList books_;  // the book files the run wrote
+    bool made_output_folder_ = false;  // the run made its folder: no older pages are in it
     // Holds the run's settings for getfname while a run goes.
     struct RunScope {
         RunScope(const RunSettings*& run, const RunSettings& s) : run_(run) { run_ = &s; }
