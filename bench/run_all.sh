@@ -80,8 +80,9 @@ floor=$(median "${floor_times[@]}")
 echo "rounds (s): ours ${ours_times[*]}; window ${window_times[*]}; floor ${floor_times[*]}"
 
 rm -rf "$work/window"
-stop=$(QT_QPA_PLATFORM=offscreen build-bench/bench/window_bench "$work/novel.txt" "$work/window" 1 2>/dev/null | grep 'stop answered' || true)
-echo "window, stop pressed 1 s into a run: ${stop:-no answer}   (goal: within 100 ms)"
+# Half a second in: well inside a run of the whole novel, which takes about one.
+stop=$(QT_QPA_PLATFORM=offscreen build-bench/bench/window_bench "$work/novel.txt" "$work/window" 0.5 2>/dev/null | grep 'stop answered' || true)
+echo "window, stop pressed 0.5 s into a run: ${stop:-no answer (the run was over)}   (goal: within 100 ms)"
 
 sync
 start=$(date +%s.%N)
