@@ -95,7 +95,7 @@ bool simple_character(QChar c) {
 
 }  // namespace
 
-GlyphCache::GlyphCache(const QFont& font) : font_(font), glyph_at_(65536, 0) {
+GlyphCache::GlyphCache(const QFont& font) : font_(font), metrics_(font_), glyph_at_(65536, 0) {
     // Room for a glyph of every code unit (the memory is only address space until
     // used), so that adding one never moves the others.
     glyphs_.reserve(65536);
@@ -155,33 +155,32 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) {
     const QChar qc(c);
     if (!any && !simple_character(qc)) return g;
     const QString s(qc);
-    const qreal advance = QFontMetricsF(font_).horizontalAdvance(s);
+    const qreal advance = metrics_.horizontalAdvance(s);
     if (advance < 0 || advance > 8 * em_) return g;
     if (!any && advance != std::floor(advance)) return g;
     g.advance = static_cast<int>(std::ceil(advance));
 
     // Draw the character alone with room on every side, and keep where it inked.
+    // Only this part of the scratch picture counts: ink beyond it is cut off, as
+    // at the edge of a picture of just this size.
     const int margin = 2 * em_;
-    QImage scratch(g.advance + 2 * margin, em_ + 2 * margin, QImage::Format_RGB32);
-    scratch.fill(Qt::white);
-    {
-        QPainter p(&scratch);
-        p.setFont(font_);
-        p.setPen(Qt::black);
-        p.setBackgroundMode(Qt::TransparentMode);
-        p.drawText(QPoint(margin, margin + ascent_), s);
-    }
-    // The size in locals: Qt's accessors are calls the loops would make per pixel.
-    const int width = scratch.width(), height = scratch.height();
+    const int width = g.advance + 2 * margin, height = em_ + 2 * margin;
+    QPainter& p = scratch(width, height);
+    p.fillRect(0, 0, width, height, Qt::white);
+    p.drawText(QPoint(margin, margin + ascent_), s);
     if (any) {
         for (int y = 0; y < height; ++y) {
-            QRgb* row = reinterpret_cast<QRgb*>(scratch.scanLine(y));
+            QRgb* row = reinterpret_cast<QRgb*>(scratch_.scanLine(y));
             for (int x = 0; x < width; ++x) row[x] = qGray(row[x]) < 128 ? 0xFF000000u : 0xFFFFFFFFu;
         }
     }
     int x0 = width, y0 = height, x1 = -1, y1 = -1;
     for (int y = 0; y < height; ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+        const QRgb* row = reinterpret_cast<const QRgb*>(scratch_.constScanLine(y));
+        // Most rows are paper: one pass the compiler makes wide says so.
+        QRgb all = 0xFFFFFFFFu;
+        for (int x = 0; x < width; ++x) all &= row[x];
+        if (all == 0xFFFFFFFFu) continue;
         for (int x = 0; x < width; ++x) {
             if (row[x] == 0xFFFFFFFFu) continue;
             if (row[x] != 0xFF000000u) return Glyph{};  // anti-aliased after all: leave it to Qt
@@ -202,7 +201,7 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) {
     g.bottom = std::int16_t(y1 + 1 - margin);
     g.first_run = std::uint32_t(runs_.size());
     for (int y = y0; y <= y1; ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+        const QRgb* row = reinterpret_cast<const QRgb*>(scratch_.constScanLine(y));
         for (int x = x0; x <= x1;) {
             if (row[x] == 0xFFFFFFFFu) {
                 ++x;
@@ -222,6 +221,18 @@ GlyphCache::Glyph GlyphCache::render(char16_t c, bool any) {
                 g.rows[std::size_t(r.dy - g.top)] |= std::uint16_t(1u << (x - g.left));
     }
     return g;
+}
+
+QPainter& GlyphCache::scratch(int width, int height) {
+    if (!painter_ || scratch_.width() < width || scratch_.height() < height) {
+        painter_.reset();
+        scratch_ = QImage(std::max(width, scratch_.width()), std::max(height, scratch_.height()), QImage::Format_RGB32);
+        painter_ = std::make_unique<QPainter>(&scratch_);
+        painter_->setFont(font_);
+        painter_->setPen(Qt::black);
+        painter_->setBackgroundMode(Qt::TransparentMode);
+    }
+    return *painter_;
 }
 
 const GlyphCache::Glyph& GlyphCache::glyph(char16_t c) { return glyphs_[glyph_index(c) - 1u]; }

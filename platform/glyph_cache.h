@@ -7,10 +7,13 @@
 // complex scripts, fractional advances, a pair of Latin letters that the font
 // joins into a ligature) are left to Qt.
 #include <QFont>
+#include <QFontMetricsF>
 #include <QImage>
+#include <QPainter>
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -86,7 +89,15 @@ private:
     using InkRows = void (*)(unsigned char* row, std::ptrdiff_t stride, const std::uint16_t* rows, int count,
                              int width, QRgb colour);
 
+    // The painter, at least width x height pixels, render draws a character with.
+    QPainter& scratch(int width, int height);
+
     QFont font_;
+    QFontMetricsF metrics_;
+    // Where render draws: kept with its painter for the cache's life, as a new
+    // picture and painter for each character cost as much as the drawing.
+    QImage scratch_;
+    std::unique_ptr<QPainter> painter_;
     Inking inking_ = Inking::plain;
     InkRows ink_rows_ = nullptr;
     // Inking rows `width` pixels wide reads and writes back, unchanged, the pixels up
