@@ -110,6 +110,7 @@ void PageSurface::set_font(const QString& family, double points) {
 
 void PageSurface::forget_font() {
     glyph_cache_.reset();
+    metrics_.reset();
     chars_.clear();  // their advances and glyph places were of the cache just gone
 }
 
@@ -234,7 +235,8 @@ PageSurface::CharFacts& PageSurface::facts(char16_t c) {
         f.missing = !ansi_representable(c);
         const char16_t shown = f.shown(c);
         f.halves = ansi_char_bytes(shown) == 2 ? 2 : 1;
-        f.advance = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(shown))));
+        if (!metrics_) metrics_.emplace(font_);
+        f.advance = float(metrics_->horizontalAdvance(QString(QChar(shown))));
     }
     return f;
 }

@@ -4,11 +4,13 @@
 // encoder. Made once per run and reused for every page.
 #include <QColor>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "background_picture.h"
@@ -132,6 +134,7 @@ private:
     QString background_path_;
     QSize background_whole_;     // the picture's own size
     QFont font_;
+    std::optional<QFontMetricsF> metrics_;  // font_'s, kept for the advances of characters met
     QColor text_colour_;
     QColor background_colour_;
     QFont::HintingPreference hinting_ = QFont::PreferFullHinting;
