@@ -148,7 +148,7 @@ TEST(JpegHuffmanTables, TablesExpandedInTurnAreThoseOfAFreshRecord) {
     };
     std::vector<std::uint8_t> all(256);
     for (int v = 0; v < 256; ++v) all[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(255 - v);
-    const std::vector<A::TableSpec> specs = {
+    const std::vector<A::TableLayout> layouts = {
         {lengths({{1, 1}}), {0}},                                  // a grey page's colour table
         {lengths({{2, 3}, {3, 1}}), {1, 2, 3, 0xF0}},
         {lengths({{1, 1}}), {0}},                                  // back: the others reset
@@ -161,14 +161,14 @@ TEST(JpegHuffmanTables, TablesExpandedInTurnAreThoseOfAFreshRecord) {
         {lengths({}), {}},                                         // refused: no code
         {lengths({{3, 5}}), {0, 1, 2, 3, 4}},
     };
-    const auto in_turn = A::expand_in_turn(specs, 255);
-    ASSERT_EQ(in_turn.size(), specs.size());
+    const auto in_turn = A::expand_in_turn(layouts, 255);
+    ASSERT_EQ(in_turn.size(), layouts.size());
     int refused = 0;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
         SCOPED_TRACE("table " + std::to_string(i));
         std::optional<A::Table> fresh;
         try {
-            fresh = A::expand(specs[i].counts, specs[i].symbols, 255);
+            fresh = A::expand(layouts[i].counts, layouts[i].symbols, 255);
         } catch (const VbError&) {
         }
         ASSERT_EQ(in_turn[i].has_value(), fresh.has_value());

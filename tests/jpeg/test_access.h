@@ -96,16 +96,16 @@ struct bmptojpg_test_access {
 
     // Expands table after table into one record, as an encoder does page after
     // page; a table that is refused gives no entry.
-    struct TableSpec {
+    struct TableLayout {
         std::array<std::uint8_t, 16> counts;
         std::vector<std::uint8_t> symbols;
     };
-    static std::vector<std::optional<Table>> expand_in_turn(const std::vector<TableSpec>& specs, int largest_symbol) {
+    static std::vector<std::optional<Table>> expand_in_turn(const std::vector<TableLayout>& layouts, int largest_symbol) {
         bmptojpg::HuffmanTableRecord t;
         std::vector<std::optional<Table>> out;
-        for (const TableSpec& spec : specs) {
-            t.Counts = spec.counts;
-            std::copy(spec.symbols.begin(), spec.symbols.end(), t.Symbols.begin());
+        for (const TableLayout& layout : layouts) {
+            t.Counts = layout.counts;
+            std::copy(layout.symbols.begin(), layout.symbols.end(), t.Symbols.begin());
             try {
                 bmptojpg::ExpandHuffmanTable(t, largest_symbol);
                 out.push_back(to_table(t));
