@@ -833,6 +833,10 @@ TEST_F(JpegFastPath, EntropyCoderWritesEveryMagnitudeAndRunAsTheStandardSays) {
     b[4] = -32768;
     b[20] = 32767;
     blocks.push_back(b);
+    // Every AC coefficient at 32768: with 16-bit codes, two of them are 64 bits.
+    b.fill(-32768);
+    b[0] = 5;
+    blocks.push_back(b);
     std::mt19937 random(41);
     for (int k = 0; k < 200; ++k) {
         b.fill(0);
@@ -846,70 +850,73 @@ TEST_F(JpegFastPath, EntropyCoderWritesEveryMagnitudeAndRunAsTheStandardSays) {
         blocks.push_back(b);
     }
 
-    // Codes of every length 1 .. 16 (the coder writes them as given).
-    bmptojpg_fast::HuffCodes dc{}, ac{};
-    for (int s = 0; s < 256; ++s)
-        for (bmptojpg_fast::HuffCodes* t : {&dc, &ac}) {
-            const int length = 1 + (s * 7 + (t == &ac ? 3 : 0)) % 16;
-            t->code[s] = static_cast<std::uint32_t>(s * 40503) & ((1u << length) - 1);
-            t->size[s] = static_cast<std::uint8_t>(length);
-            t->packed[s] = t->code[s] << 5 | static_cast<std::uint32_t>(length);
-        }
-
-    BitByBit expected;
-    int predictor = 0;
-    for (const auto& block : blocks) {
-        const int diff = block[0] - predictor;
-        predictor = block[0];
-        const int n = magnitude_bits(diff);
-        expected.put(dc.code[n], dc.size[n]);
-        expected.put(extra_bits(diff, n), n);
-        int run = 0;
-        for (int i = 1; i < 64; ++i) {
-            if (block[static_cast<std::size_t>(i)] == 0) {
-                ++run;
-                continue;
+    // Codes of every length 1 .. 16 (the coder writes them as given); then codes
+    // all 16 bits long, the longest a symbol and its extra bits can be.
+    for (const bool longest : {false, true}) {
+        bmptojpg_fast::HuffCodes dc{}, ac{};
+        for (int s = 0; s < 256; ++s)
+            for (bmptojpg_fast::HuffCodes* t : {&dc, &ac}) {
+                const int length = longest ? 16 : 1 + (s * 7 + (t == &ac ? 3 : 0)) % 16;
+                t->code[s] = static_cast<std::uint32_t>(s * 40503) & ((1u << length) - 1);
+                t->size[s] = static_cast<std::uint8_t>(length);
+                t->packed[s] = t->code[s] << 5 | static_cast<std::uint32_t>(length);
             }
-            for (; run > 15; run -= 16) expected.put(ac.code[0xF0], ac.size[0xF0]);
-            const int v = block[static_cast<std::size_t>(i)], m = magnitude_bits(v);
-            expected.put(ac.code[run * 16 + m], ac.size[run * 16 + m]);
-            expected.put(extra_bits(v, m), m);
-            run = 0;
+
+        BitByBit expected;
+        int predictor = 0;
+        for (const auto& block : blocks) {
+            const int diff = block[0] - predictor;
+            predictor = block[0];
+            const int n = magnitude_bits(diff);
+            expected.put(dc.code[n], dc.size[n]);
+            expected.put(extra_bits(diff, n), n);
+            int run = 0;
+            for (int i = 1; i < 64; ++i) {
+                if (block[static_cast<std::size_t>(i)] == 0) {
+                    ++run;
+                    continue;
+                }
+                for (; run > 15; run -= 16) expected.put(ac.code[0xF0], ac.size[0xF0]);
+                const int v = block[static_cast<std::size_t>(i)], m = magnitude_bits(v);
+                expected.put(ac.code[run * 16 + m], ac.size[run * 16 + m]);
+                expected.put(extra_bits(v, m), m);
+                run = 0;
+            }
+            if (run > 0) expected.put(ac.code[0], ac.size[0]);
         }
-        if (run > 0) expected.put(ac.code[0], ac.size[0]);
-    }
-    expected.finish();
+        expected.finish();
 
-    std::vector<std::int16_t> coefficients, dcs;
-    std::vector<std::uint64_t> masks;
-    for (const auto& block : blocks) {
-        std::uint64_t mask = 0;
-        for (int i = 0; i < 64; ++i)
-            if (block[static_cast<std::size_t>(i)] != 0) mask |= std::uint64_t{1} << i;
-        coefficients.insert(coefficients.end(), block.begin(), block.end());
-        masks.push_back(mask);
-        dcs.push_back(block[0]);
-    }
-    bmptojpg_fast::Scan scan{};
-    scan.count = 1;
-    scan.interleaved = false;
-    scan.mcus_across = static_cast<std::int64_t>(blocks.size());
-    scan.mcu_rows = 1;
-    scan.member[0] = {coefficients.data(), masks.data(), dcs.data(), static_cast<std::int64_t>(coefficients.size()), 1, 1,
-                      static_cast<std::int64_t>(blocks.size()), 1, &dc, &ac};
+        std::vector<std::int16_t> coefficients, dcs;
+        std::vector<std::uint64_t> masks;
+        for (const auto& block : blocks) {
+            std::uint64_t mask = 0;
+            for (int i = 0; i < 64; ++i)
+                if (block[static_cast<std::size_t>(i)] != 0) mask |= std::uint64_t{1} << i;
+            coefficients.insert(coefficients.end(), block.begin(), block.end());
+            masks.push_back(mask);
+            dcs.push_back(block[0]);
+        }
+        bmptojpg_fast::Scan scan{};
+        scan.count = 1;
+        scan.interleaved = false;
+        scan.mcus_across = static_cast<std::int64_t>(blocks.size());
+        scan.mcu_rows = 1;
+        scan.member[0] = {coefficients.data(), masks.data(), dcs.data(), static_cast<std::int64_t>(coefficients.size()), 1, 1,
+                          static_cast<std::int64_t>(blocks.size()), 1, &dc, &ac};
 
-    std::vector<const bmptojpg_fast::Kernels*> kernels{&bmptojpg_fast::sse2_kernels()};
-    if (fast_paths().size() > 1) kernels.push_back(&bmptojpg_fast::avx2_kernels());
-    if (fast_paths().size() > 2) kernels.push_back(&bmptojpg_fast::avx512_kernels());
-    for (std::size_t k = 0; k < kernels.size(); ++k) {
-        std::vector<std::uint8_t> out(expected.bytes.size() + 64);
-        bmptojpg_fast::BitSink sink{out.data(), 0, 0, 64};
-        std::int32_t predictors[3] = {0, 0, 0};
-        ASSERT_EQ(kernels[k]->encode_rows(scan, 0, 1, predictors, sink, true), 0);
-        kernels[k]->flush(sink, true);
-        out.resize(sink.pos);
-        EXPECT_EQ(out, expected.bytes) << "kernels " << k;
-        EXPECT_EQ(predictors[0], blocks.back()[0]);
+        std::vector<const bmptojpg_fast::Kernels*> kernels{&bmptojpg_fast::sse2_kernels()};
+        if (fast_paths().size() > 1) kernels.push_back(&bmptojpg_fast::avx2_kernels());
+        if (fast_paths().size() > 2) kernels.push_back(&bmptojpg_fast::avx512_kernels());
+        for (std::size_t k = 0; k < kernels.size(); ++k) {
+            std::vector<std::uint8_t> out(expected.bytes.size() + 64);
+            bmptojpg_fast::BitSink sink{out.data(), 0, 0, 64};
+            std::int32_t predictors[3] = {0, 0, 0};
+            ASSERT_EQ(kernels[k]->encode_rows(scan, 0, 1, predictors, sink, true), 0);
+            kernels[k]->flush(sink, true);
+            out.resize(sink.pos);
+            EXPECT_EQ(out, expected.bytes) << "kernels " << k << (longest ? ", 16-bit codes" : "");
+            EXPECT_EQ(predictors[0], blocks.back()[0]);
+        }
     }
 #endif
 }
