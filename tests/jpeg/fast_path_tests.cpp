@@ -518,13 +518,16 @@ TEST_F(JpegFastPath, ErrorsAreThoseOfThePlainProcedures) {
         } catch (const VbError& err) {
             EXPECT_EQ(err.number(), 9);
         }
-        // A quantized coefficient beyond 16 bits: a multiplier made huge on purpose.
-        A::set_multiplier(e, 0, 0, 1000.0f);
-        try {
-            e.SampleHDC(jpeg_test::smooth_picture(8, 8, 1).view(), 8, 8, 0, 0);
-            ADD_FAILURE() << "no overflow";
-        } catch (const VbError& err) {
-            EXPECT_EQ(err.number(), 6);
+        // A quantized coefficient beyond 16 bits, below and above: a multiplier
+        // made huge on purpose.
+        for (const float huge : {1000.0f, -1000.0f}) {
+            A::set_multiplier(e, 0, 0, huge);
+            try {
+                e.SampleHDC(jpeg_test::smooth_picture(8, 8, 1).view(), 8, 8, 0, 0);
+                ADD_FAILURE() << "no overflow with " << huge;
+            } catch (const VbError& err) {
+                EXPECT_EQ(err.number(), 6);
+            }
         }
     }
 }
