@@ -6,7 +6,6 @@
 
 #include "generator/settings.h"
 #include "jpeg/bmptojpg.h"
-#include "platform/memory.h"
 #include "platform/surface.h"
 #include "platform/xygraphics.h"
 #include "render/png_writer.h"
@@ -27,9 +26,6 @@ QByteArray encode_with(bmptojpg& encoder, const QImage& page) {
 }
 
 QByteArray jpeg_of(const QImage& page, bool grey) {
-    // A big page's coefficients, like its pixels, are asked for in large memory pages.
-    static const bool large_arrays = (bmptojpg::SetLargeArrayHook([](void* data, std::size_t bytes) { advise_large_pages(data, bytes); }), true);
-    (void)large_arrays;
     const std::int64_t pixels = std::int64_t(page.width()) * page.height();
     if (pixels <= kKeptEncoderPixels) {
         thread_local bmptojpg colour_encoder;

@@ -119,4 +119,3 @@ void bmptojpg::Comment(const std::string& Value) {
 
 std::string bmptojpg::Comment() const { return Comment_; }
 
-void bmptojpg::SetLargeArrayHook(LargeArrayHook hook) { large_array_hook_.store(hook, std::memory_order_relaxed); }

@@ -99,19 +99,8 @@ public:
     static void SetCodePath(CodePath path);
     static CodePath ActiveCodePath();
 
-    // Called with each working array of LargeArrayBytes or more (the coefficients of
-    // a big picture, its file) right after it is allocated and before anything is
-    // written to it, from any encoder in the process. It lets the program ask the
-    // system for large memory pages, which a big page fills with a small fraction
-    // of the page faults. Null (the default) does nothing; the bytes never change.
-    using LargeArrayHook = void (*)(void* data, std::size_t bytes);
-    static constexpr std::size_t LargeArrayBytes = std::size_t(4) << 20;
-    static void SetLargeArrayHook(LargeArrayHook hook);
-
 private:
     friend struct bmptojpg_test_access;
-
-    static inline std::atomic<LargeArrayHook> large_array_hook_{nullptr};
 
     // Leaves new elements uninitialised: arrays that are written whole before
     // they are read need no clearing first.
@@ -124,12 +113,6 @@ private:
         NoInitAllocator() = default;
         template <typename U>
         NoInitAllocator(const NoInitAllocator<U>&) {}
-        T* allocate(std::size_t n) {
-            T* p = std::allocator<T>::allocate(n);
-            if (n >= LargeArrayBytes / sizeof(T))
-                if (const LargeArrayHook hook = large_array_hook_.load(std::memory_order_relaxed)) hook(p, n * sizeof(T));
-            return p;
-        }
         template <typename U, typename... Args>
         void construct(U* p, Args&&... args) {
             if constexpr (sizeof...(Args) == 0)

@@ -206,14 +206,7 @@ std::optional<BackgroundPicture> read_with_qt(int fd, QSize page, QString* error
         }
         reader.setAllocationLimit(0);
     }
-    // A reader decodes into a picture of its own size and format when it is given
-    // one; made here, a big one is asked for in large memory pages like a page.
     QImage picture;
-    if (const QSize size = reader.clipRect().isValid() ? reader.clipRect().size() : whole;
-        size.isValid() && reader.imageFormat() != QImage::Format_Invalid) {
-        picture = QImage(size, reader.imageFormat());
-        if (!picture.isNull()) advise_large_pages(picture.bits(), std::size_t(picture.sizeInBytes()));
-    }
     if (!reader.read(&picture)) picture = QImage();
     if (picture.isNull()) {
         if (error) *error = QStringLiteral("not a picture that can be read (%1)").arg(reader.errorString());

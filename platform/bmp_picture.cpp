@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "memory.h"
 
 namespace pagiro {
 namespace {
@@ -96,7 +95,6 @@ QImage read_plain_bmp(int fd, const BmpLayout& layout, QSize part, std::int64_t 
     if (part.isEmpty() || part.width() > layout.size.width() || part.height() > layout.size.height()) return {};
     QImage picture(part, QImage::Format_RGB32);
     if (picture.isNull()) return {};
-    advise_large_pages(picture.bits(), std::size_t(picture.sizeInBytes()));
     const int middle = part.height() / 2;
     bool lower_ok = true;
     std::thread helper;

@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "memory.h"
 
 namespace pagiro {
 
@@ -123,7 +122,6 @@ QImage JpegPictureReader::read(QSize part, std::int64_t split_from) {
     readable_ = false;
     QImage picture(part, QImage::Format_RGB32);
     if (picture.isNull()) return {};
-    advise_large_pages(picture.bits(), std::size_t(picture.sizeInBytes()));
     unsigned char* const first_row = picture.bits();
     const std::ptrdiff_t stride = picture.bytesPerLine();
     std::vector<unsigned char> spare;

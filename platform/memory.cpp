@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <string>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -91,20 +90,6 @@ std::optional<MemoryRoom> memory_room() {
     consider(address_space_room(), MemoryRoom::Limit::address_space);
     consider(control_group_room(), MemoryRoom::Limit::cgroup);
     return tightest;
-}
-
-bool advise_large_pages(void* data, std::size_t bytes) {
-    constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
-    if (data == nullptr || bytes < 2 * kLargePage) return false;
-#ifdef MADV_HUGEPAGE
-    // Only whole large pages can be had, so the advice covers the aligned middle.
-    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(data) + kLargePage - 1) & ~(kLargePage - 1);
-    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kLargePage - 1);
-    if (end <= start) return false;
-    return ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE) == 0;
-#else
-    return false;
-#endif
 }
 
 }  // namespace pagiro

@@ -23,12 +23,4 @@ struct MemoryRoom {
 // group's limit. Nothing when none of them can be read.
 std::optional<MemoryRoom> memory_room();
 
-// Asks the system to back a large, freshly allocated and not yet written block
-// with large pages (2 MB on x86-64), where it offers them only on request: a
-// 4000 x 3000 page then costs tens of page faults instead of tens of thousands.
-// Only the whole large pages inside the block are affected; blocks under 4 MB,
-// and systems without large pages, are left as they are. Returns whether the
-// system took the request.
-bool advise_large_pages(void* data, std::size_t bytes);
-
 }  // namespace pagiro

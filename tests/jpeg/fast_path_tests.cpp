@@ -566,67 +566,6 @@ TEST_F(JpegFastPath, ColourConversionIsExactForEveryColour) {
         }
 }
 
-namespace {
-
-// What the large-array hook saw: the blocks handed to it.
-struct HookLog {
-    std::vector<std::pair<void*, std::size_t>> blocks;
-};
-HookLog* hook_log = nullptr;
-
-void record_block(void* data, std::size_t bytes) {
-    if (hook_log) hook_log->blocks.emplace_back(data, bytes);
-}
-
-// Leaves no hook behind when a test ends, whatever it asserted.
-class JpegLargeArrays : public JpegFastPath {
-protected:
-    void TearDown() override {
-        bmptojpg::SetLargeArrayHook(nullptr);
-        hook_log = nullptr;
-        JpegFastPath::TearDown();
-    }
-};
-
-}  // namespace
-
-TEST_F(JpegLargeArrays, OnlyBigPicturesArraysReachTheHookAndTheBytesStayTheSame) {
-    const Picture big = jpeg_test::smooth_picture(1600, 1500, 7);  // 2.4 M luminance coefficients: 4.8 MB
-    const Picture small = jpeg_test::text_picture(128, 110, 7);
-    for (Path path : {Path::Plain, Path::Sse2}) {
-        SCOPED_TRACE(name(path));
-        const auto big_without = encode(path, big.view(), big.width, big.height, Settings{});
-        const auto small_without = encode(path, small.view(), small.width, small.height, Settings{});
-
-        HookLog log;
-        hook_log = &log;
-        bmptojpg::SetLargeArrayHook(record_block);
-        const auto small_with = encode(path, small.view(), small.width, small.height, Settings{});
-        EXPECT_TRUE(log.blocks.empty()) << "a 128 x 110 page has no array of 4 MB";
-        EXPECT_EQ(small_with, small_without);
-
-        Settings two;
-        two.threads = 2;
-        const auto big_with = encode(path, big.view(), big.width, big.height, two);
-        EXPECT_EQ(big_with, big_without);
-        ASSERT_FALSE(log.blocks.empty());
-        std::size_t largest = 0;
-        for (const auto& [data, bytes] : log.blocks) {
-            EXPECT_NE(data, nullptr);
-            EXPECT_GE(bytes, bmptojpg::LargeArrayBytes);
-            largest = std::max(largest, bytes);
-        }
-        // The luminance coefficients are the largest array: 64 per block, two bytes each.
-        EXPECT_GE(largest, std::size_t(1600) * 1504 * 2);
-
-        // Cleared again, the hook is no longer called.
-        bmptojpg::SetLargeArrayHook(nullptr);
-        log.blocks.clear();
-        EXPECT_EQ(encode(path, big.view(), big.width, big.height, Settings{}), big_without);
-        EXPECT_TRUE(log.blocks.empty());
-    }
-}
-
 // ---- Grey strips: the colour planes of grey pixels are written as zeros
 // without being computed. They must give the very bytes of the plain path.
 

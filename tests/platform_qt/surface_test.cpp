@@ -47,6 +47,14 @@ TEST(PageSurface, HasExactlyThePageSizeAndClearsToTheBackgroundColour) {
     s.clear();
     EXPECT_EQ(colours_of(s.image()), std::set<unsigned>{0x996633u});
 
+    // A big page (filled by two threads), odd height: every row, the bytes Qt gives.
+    s.set_size(1201, 1001);
+    s.clear();
+    QImage qt(1201, 1001, QImage::Format_RGB32);
+    qt.fill(QColor(0x99, 0x66, 0x33));
+    EXPECT_EQ(s.image(), qt);
+    EXPECT_EQ(colours_of(s.image()), std::set<unsigned>{0x996633u});
+
     s.set_size(0, -5);
     EXPECT_EQ(s.image().size(), QSize(1, 1));
 }
