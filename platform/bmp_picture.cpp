@@ -28,11 +28,19 @@ bool read_at(int fd, std::uint8_t* into, std::size_t size, std::uint64_t offset)
     return true;
 }
 
+// A picture's pixels by address: two threads write its rows, and QImage's own
+// row access is not for two threads at once.
+struct PictureRows {
+    uchar* bits;
+    qsizetype stride;
+    int width;
+};
+
 // Rows first .. end - 1 of the picture: read a few at a time (or, for a part
 // narrower than the picture, the part of each row) and widened from three bytes
 // a pixel to four.
-bool read_rows(int fd, const BmpLayout& layout, QImage& picture, int first, int end) {
-    const int width = picture.width();
+bool read_rows(int fd, const BmpLayout& layout, const PictureRows& picture, int first, int end) {
+    const int width = picture.width;
     const std::size_t stored = std::size_t(width) * 3;
     const bool whole_rows = width == layout.size.width();
     // About 256 KB a read, and one spare byte so that every pixel can be taken as
@@ -54,7 +62,7 @@ bool read_rows(int fd, const BmpLayout& layout, QImage& picture, int first, int 
             return false;
         for (int k = 0; k < n; ++k) {
             const std::uint8_t* in = rows.data() + std::size_t(layout.bottom_up ? n - 1 - k : k) * step;
-            auto* out = reinterpret_cast<std::uint32_t*>(picture.scanLine(y + k));
+            auto* out = reinterpret_cast<std::uint32_t*>(picture.bits + std::ptrdiff_t(y + k) * picture.stride);
             for (std::size_t x = 0; x < stored; x += 3) {
                 std::uint32_t bgr;
                 std::memcpy(&bgr, in + x, 4);
@@ -95,17 +103,18 @@ QImage read_plain_bmp(int fd, const BmpLayout& layout, QSize part, std::int64_t 
     if (part.isEmpty() || part.width() > layout.size.width() || part.height() > layout.size.height()) return {};
     QImage picture(part, QImage::Format_RGB32);
     if (picture.isNull()) return {};
+    const PictureRows rows{picture.bits(), picture.bytesPerLine(), picture.width()};
     const int middle = part.height() / 2;
     bool lower_ok = true;
     std::thread helper;
     if (std::int64_t(part.width()) * part.height() >= split_from && middle > 0) {
         try {
-            helper = std::thread([&] { lower_ok = read_rows(fd, layout, picture, middle, part.height()); });
+            helper = std::thread([&] { lower_ok = read_rows(fd, layout, rows, middle, part.height()); });
         } catch (const std::exception&) {
             // No second thread: this one reads all the rows.
         }
     }
-    const bool upper_ok = read_rows(fd, layout, picture, 0, helper.joinable() ? middle : part.height());
+    const bool upper_ok = read_rows(fd, layout, rows, 0, helper.joinable() ? middle : part.height());
     if (helper.joinable()) helper.join();
     if (!upper_ok || !lower_ok) return {};
     return picture;

@@ -65,9 +65,12 @@ void fill_page(QImage& image, const QColor& colour) {
     QImage one(1, 1, QImage::Format_RGB32);
     one.fill(colour);
     const std::uint32_t pixel = *reinterpret_cast<const std::uint32_t*>(one.constBits());
-    auto fill_rows = [&image, pixel](int first, int end) {
-        for (int y = first; y < end; ++y)
-            std::fill_n(reinterpret_cast<std::uint32_t*>(image.scanLine(y)), image.width(), pixel);
+    // The rows by address: QImage's own row access is not for two threads at once.
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const int width = image.width();
+    auto fill_rows = [bits, stride, width, pixel](int first, int end) {
+        for (int y = first; y < end; ++y) std::fill_n(reinterpret_cast<std::uint32_t*>(bits + y * stride), width, pixel);
     };
     const int middle = image.height() / 2;
     std::thread lower;
