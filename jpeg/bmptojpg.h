@@ -29,7 +29,6 @@
 // fast_encoder.cpp picks the set at start-up (SetCodePath). The table survey and
 // the code-length rules in huffman_optimize.cpp serve both paths.
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
